@@ -1,0 +1,68 @@
+#include "download/http_client.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+
+void CHttpClient::GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // With CURLOPT_NOSIGNAL a peer that closes early must not kill the process.
+        std::signal(SIGPIPE, SIG_IGN);
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+}
+
+CHttpClient::CHttpClient(const HttpTimeouts& timeouts) : m_timeouts(timeouts) {
+    GlobalInit();
+}
+
+CHttpClient::~CHttpClient() {
+    CloseLocalFile();
+}
+
+bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t* contentLength,
+                          const std::string& agent) {
+    if (!m_Wininet.Open(url, headers != nullptr ? headers : "", agent, m_timeouts)) {
+        m_dwLastError = m_Wininet.m_dwLastError;
+        return false;
+    }
+    const long status = m_Wininet.StatusCode();
+    if (status != 200 && status != 206) {
+        m_dwLastError = static_cast<uint32_t>(status);
+        m_Wininet.Close();
+        return false;
+    }
+    if (m_Wininet.ContentLength() < 0) {
+        // No length to check the body against (chunked or close-delimited).
+        m_Wininet.m_dwLastError = CURLE_WEIRD_SERVER_REPLY;
+        m_dwLastError = CURLE_WEIRD_SERVER_REPLY;
+        m_Wininet.Close();
+        return false;
+    }
+    if (contentLength != nullptr) {
+        *contentLength = static_cast<uint64_t>(m_Wininet.ContentLength());
+    }
+    return true;
+}
+
+bool CHttpClient::OpenLocalFile(const std::string& path, bool append) {
+    CloseLocalFile();
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
+    m_hFile = ::open(path.c_str(), flags, 0644);
+    if (m_hFile < 0) {
+        m_dwLastError = static_cast<uint32_t>(errno);
+        return false;
+    }
+    return true;
+}
+
+void CHttpClient::CloseLocalFile() {
+    if (m_hFile >= 0) {
+        ::close(m_hFile);
+        m_hFile = -1;
+    }
+}

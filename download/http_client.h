@@ -1,0 +1,45 @@
+// The program's HTTP GET with its fixed request settings, and the file a download goes to.
+// Thread: one thread per object (the session start and the worker each own one).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "download/wininet.h"
+
+class CHttpClient {
+public:
+    // Bytes handed out per read; the buffer lives inside the object, so a download
+    // allocates nothing per chunk.
+    static constexpr uint32_t TRANSFER_BUFFER_SIZE = 8192;
+
+    explicit CHttpClient(const HttpTimeouts& timeouts = HttpTimeouts{});
+    virtual ~CHttpClient();
+    CHttpClient(const CHttpClient&) = delete;
+    CHttpClient& operator=(const CHttpClient&) = delete;
+
+    // libcurl's global set-up and SIGPIPE ignored; done once, before any second thread uses
+    // the library. Constructors call it too, for callers that forget.
+    static void GlobalInit();
+
+    // A GET that answers 200 or 206 with a numeric Content-Length; false with the libcurl
+    // code or the HTTP status in m_dwLastError otherwise. headers may be null or empty
+    // (several lines are separated by CR LF).
+    bool OpenUrl(const std::string& url, const char* headers, uint64_t* contentLength,
+                 const std::string& agent);
+    // Opens the target for writing at its end: truncated, or appended when append is set.
+    // Never follows a symbolic link.
+    bool OpenLocalFile(const std::string& path, bool append);
+    void CloseLocalFile();
+
+    void SetStopFlag(const std::atomic<bool>* running) { m_Wininet.SetStopFlag(running); }
+
+    CWininet m_Wininet;
+    int m_hFile = -1;
+    unsigned char m_Buffer[TRANSFER_BUFFER_SIZE] = {};
+    uint32_t m_dwLastError = 0;
+
+private:
+    HttpTimeouts m_timeouts;
+};

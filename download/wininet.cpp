@@ -1,0 +1,264 @@
+// WinINet's request handles, carried by libcurl: a multi handle keeps the connection cache,
+// one easy handle is reused for every request.
+#include "download/wininet.h"
+
+#include <strings.h>
+
+#include <cstring>
+
+#include "platform/log.h"
+
+namespace {
+
+constexpr int kPollMs = 100;
+// libcurl's low-speed rule: slower than this for the stall time counts as stalled, so a
+// trickle of a few bytes per second cannot hold a download open for ever.
+constexpr long kStallBytesPerSecond = 64;
+constexpr long kMaxRedirects = 5;
+
+bool IsRedirect(long status) {
+    return status >= 300 && status < 400 && status != 304;
+}
+
+}  // namespace
+
+CWininet::CWininet() : m_pending(new unsigned char[kPendingSize]) {}
+
+CWininet::~CWininet() {
+    Close();
+    if (m_hRequest != nullptr) {
+        curl_easy_cleanup(m_hRequest);
+    }
+    if (m_hSession != nullptr) {
+        curl_multi_cleanup(m_hSession);
+    }
+}
+
+void CWininet::Close() {
+    if (m_bAttached) {
+        curl_multi_remove_handle(m_hSession, m_hRequest);
+        m_bAttached = false;
+    }
+    if (m_pHeaders != nullptr) {
+        curl_slist_free_all(m_pHeaders);
+        m_pHeaders = nullptr;
+    }
+    m_pendingBegin = m_pendingEnd = 0;
+    m_bPaused = false;
+}
+
+bool CWininet::StopRequested() const {
+    return m_pRunning != nullptr && !m_pRunning->load(std::memory_order_relaxed);
+}
+
+size_t CWininet::OnBody(char* data, size_t size, size_t count, void* self) {
+    auto* me = static_cast<CWininet*>(self);
+    const size_t bytes = size * count;
+    if (me->m_pendingBegin == me->m_pendingEnd) {
+        me->m_pendingBegin = me->m_pendingEnd = 0;
+    }
+    if (bytes > kPendingSize - me->m_pendingEnd && me->m_pendingBegin > 0) {
+        std::memmove(me->m_pending.get(), me->m_pending.get() + me->m_pendingBegin,
+                     me->m_pendingEnd - me->m_pendingBegin);
+        me->m_pendingEnd -= me->m_pendingBegin;
+        me->m_pendingBegin = 0;
+    }
+    if (bytes > kPendingSize - me->m_pendingEnd) {
+        // libcurl keeps the bytes and hands them over again after the pause ends.
+        me->m_bPaused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    std::memcpy(me->m_pending.get() + me->m_pendingEnd, data, bytes);
+    me->m_pendingEnd += bytes;
+    return bytes;
+}
+
+size_t CWininet::OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto* me = static_cast<CWininet*>(self);
+    const size_t bytes = size * count;
+    std::string_view line(data, bytes);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    if (line.starts_with("HTTP/")) {
+        // A new response block: after a redirect or an interim 1xx answer.
+        const size_t space = line.find(' ');
+        me->m_nBlockStatus = space == std::string_view::npos
+                                 ? 0
+                                 : std::strtol(std::string(line.substr(space + 1, 3)).c_str(),
+                                               nullptr, 10);
+        me->m_bBlockHasLocation = false;
+        me->m_bBlockChunked = false;
+    } else if (line.empty()) {
+        const long status = me->m_nBlockStatus;
+        const bool interim = status >= 100 && status < 200;
+        const bool followed = IsRedirect(status) && me->m_bBlockHasLocation;
+        if (!interim && !followed) {
+            me->m_bHeadersDone = true;
+            me->m_bChunked = me->m_bBlockChunked;
+        }
+    } else if (line.size() > 9 && strncasecmp(line.data(), "location:", 9) == 0) {
+        me->m_bBlockHasLocation = true;
+    } else if (line.size() > 18 && strncasecmp(line.data(), "transfer-encoding:", 18) == 0) {
+        // Chunked framing means the length is not known up front, whatever else is sent.
+        std::string value(line.substr(18));
+        for (char& c : value) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (value.find("chunked") != std::string::npos) {
+            me->m_bBlockChunked = true;
+        }
+    }
+    return bytes;
+}
+
+int CWininet::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<CWininet*>(self)->StopRequested() ? 1 : 0;
+}
+
+bool CWininet::Open(const std::string& url, const std::string& headerText,
+                    const std::string& agent, const HttpTimeouts& timeouts) {
+    Close();
+    m_bHeadersDone = m_bTransferDone = m_bBodyComplete = false;
+    m_result = CURLE_OK;
+    m_nBlockStatus = m_nStatus = 0;
+    m_bBlockHasLocation = m_bBlockChunked = m_bChunked = false;
+    m_nContentLength = -1;
+
+    if (m_hSession == nullptr) {
+        m_hSession = curl_multi_init();
+    }
+    if (m_hRequest == nullptr) {
+        m_hRequest = curl_easy_init();
+    }
+    if (m_hSession == nullptr || m_hRequest == nullptr) {
+        m_dwLastError = CURLE_OUT_OF_MEMORY;
+        return false;
+    }
+
+    // Never from a cache: the origin server answers every request.
+    m_pHeaders = curl_slist_append(m_pHeaders, "Cache-Control: no-cache");
+    m_pHeaders = curl_slist_append(m_pHeaders, "Pragma: no-cache");
+    size_t start = 0;
+    while (start < headerText.size()) {
+        size_t end = headerText.find("\r\n", start);
+        if (end == std::string::npos) {
+            end = headerText.size();
+        }
+        if (end > start) {
+            m_pHeaders = curl_slist_append(m_pHeaders, headerText.substr(start, end - start).c_str());
+        }
+        start = end + 2;
+    }
+
+    CURL* h = m_hRequest;
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, agent.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, m_pHeaders);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Sizes and ranges are of the bytes on the wire: ask for no encoding, decode none.
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, nullptr);
+    curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeouts.stallSeconds);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CWininet::OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CWininet::OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CWininet::OnProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+
+    if (curl_multi_add_handle(m_hSession, h) != CURLM_OK) {
+        m_dwLastError = CURLE_FAILED_INIT;
+        return false;
+    }
+    m_bAttached = true;
+
+    while (!m_bHeadersDone && !m_bTransferDone) {
+        if (!Pump(true)) {
+            m_dwLastError = CURLE_ABORTED_BY_CALLBACK;
+            Close();
+            return false;
+        }
+    }
+    if (!m_bHeadersDone && m_result != CURLE_OK) {
+        m_dwLastError = m_result;
+        Close();
+        return false;
+    }
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &m_nStatus);
+    curl_off_t length = -1;
+    if (!m_bChunked && curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length >= 0) {
+        m_nContentLength = length;
+    }
+    return true;
+}
+
+bool CWininet::Pump(bool untilHeaders) {
+    if (StopRequested()) {
+        return false;
+    }
+    int active = 0;
+    curl_multi_perform(m_hSession, &active);
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(m_hSession, &left)) {
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == m_hRequest) {
+            m_bTransferDone = true;
+            m_result = msg->data.result;
+        }
+    }
+    if (m_bTransferDone || m_pendingEnd > m_pendingBegin || (untilHeaders && m_bHeadersDone)) {
+        return true;
+    }
+    curl_multi_poll(m_hSession, nullptr, 0, kPollMs, nullptr);
+    return !StopRequested();
+}
+
+bool CWininet::Read(void* buffer, uint32_t capacity, uint32_t& count) {
+    count = 0;
+    if (!m_bAttached) {
+        m_bBodyComplete = m_bTransferDone && m_result == CURLE_OK;
+        return true;
+    }
+    for (;;) {
+        if (m_pendingEnd > m_pendingBegin) {
+            const size_t n = std::min<size_t>(capacity, m_pendingEnd - m_pendingBegin);
+            std::memcpy(buffer, m_pending.get() + m_pendingBegin, n);
+            m_pendingBegin += n;
+            count = static_cast<uint32_t>(n);
+            if (m_bPaused) {
+                m_bPaused = false;
+                // May hand over the held bytes at once, through OnBody.
+                curl_easy_pause(m_hRequest, CURLPAUSE_CONT);
+            }
+            return true;
+        }
+        if (m_bTransferDone) {
+            if (m_result == CURLE_OK || m_result == CURLE_PARTIAL_FILE) {
+                // A body that ends before its length is a normal end to the reader; whether
+                // it was whole is told by IsBodyComplete.
+                m_bBodyComplete = m_result == CURLE_OK;
+                return true;
+            }
+            m_dwLastError = m_result;
+            g_Log.Print(LOG_ERROR, "InternetQueryDataAvailable - (%ld)",
+                        static_cast<long>(m_dwLastError));
+            return false;
+        }
+        if (!Pump(false)) {
+            m_dwLastError = CURLE_ABORTED_BY_CALLBACK;
+            g_Log.Print(LOG_ERROR, "InternetQueryDataAvailable - (%ld)",
+                        static_cast<long>(m_dwLastError));
+            return false;
+        }
+    }
+}

@@ -1,0 +1,81 @@
+// One HTTP GET at a time on libcurl (the request handles of the client).
+// Thread: one thread per object; the stop flag is owned by the caller and only read here.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct HttpTimeouts {
+    long connectMs = 30000;
+    // A transfer that brings (almost) no data for this long is aborted.
+    long stallSeconds = 30;
+};
+
+class CWininet {
+public:
+    CWininet();
+    virtual ~CWininet();
+    CWininet(const CWininet&) = delete;
+    CWininet& operator=(const CWininet&) = delete;
+
+    // Sends the GET and returns once the final response's headers are in (after redirects).
+    // False with the libcurl code in m_dwLastError when no response could be had.
+    bool Open(const std::string& url, const std::string& headerText, const std::string& agent,
+              const HttpTimeouts& timeouts);
+    // Ends the current request, if any; the connection stays for reuse when it can.
+    void Close();
+
+    long StatusCode() const { return m_nStatus; }
+    // Content-Length of the response, or -1 when it has none (for instance chunked).
+    int64_t ContentLength() const { return m_nContentLength; }
+
+    // Copies at most capacity body bytes; count 0 means the body has ended. False with the
+    // libcurl code in m_dwLastError when the transfer failed (reset, time-out, stop).
+    bool Read(void* buffer, uint32_t capacity, uint32_t& count);
+    // After Read gave 0: whether every announced byte arrived (false for a body cut short).
+    bool IsBodyComplete() const { return m_bBodyComplete; }
+
+    // While *running is false every wait ends at once with CURLE_ABORTED_BY_CALLBACK.
+    void SetStopFlag(const std::atomic<bool>* running) { m_pRunning = running; }
+
+    uint32_t m_dwLastError = 0;
+
+private:
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+
+    bool StopRequested() const;
+    // Drives the transfer once, waiting a short while unless there is news (body bytes, the
+    // end, or with untilHeaders the final headers). False when a stop is requested.
+    bool Pump(bool untilHeaders);
+
+    CURLM* m_hSession = nullptr;  // keeps the connection cache across requests
+    CURL* m_hRequest = nullptr;
+    curl_slist* m_pHeaders = nullptr;
+    bool m_bAttached = false;
+
+    const std::atomic<bool>* m_pRunning = nullptr;
+
+    // Body bytes that libcurl delivered ahead of Read; allocated once per object.
+    static constexpr size_t kPendingSize = 256 * 1024;
+    std::unique_ptr<unsigned char[]> m_pending;
+    size_t m_pendingBegin = 0;
+    size_t m_pendingEnd = 0;
+    bool m_bPaused = false;
+
+    bool m_bHeadersDone = false;
+    bool m_bTransferDone = false;
+    bool m_bBodyComplete = false;
+    CURLcode m_result = CURLE_OK;
+    long m_nBlockStatus = 0;
+    bool m_bBlockHasLocation = false;
+    bool m_bBlockChunked = false;
+    bool m_bChunked = false;
+    long m_nStatus = 0;
+    int64_t m_nContentLength = -1;
+};

@@ -1,0 +1,41 @@
+#include "platform/text_format.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+std::string FormatSizeText(uint64_t bytes) {
+    const double v = static_cast<double>(bytes);
+    char text[64];
+    if (v >= 1099511627776.0) {
+        std::snprintf(text, sizeof text, "%.2f TB", v * 0x1p-40);
+    } else if (v >= 1073741824.0) {
+        std::snprintf(text, sizeof text, "%.2f GB", v * 0x1p-30);
+    } else if (v >= 1048576.0) {
+        std::snprintf(text, sizeof text, "%.2f MB", v * 0x1p-20);
+    } else if (v >= 1024.0) {
+        std::snprintf(text, sizeof text, "%.2f KB", v * 0x1p-10);
+    } else {
+        std::snprintf(text, sizeof text, "%" PRIu64 " Bytes", bytes);
+    }
+    return text;
+}
+
+std::string FormatSpeedText(uint64_t bytesPerSecond) {
+    return FormatSizeText(bytesPerSecond) + "/sec";
+}
+
+std::string FormatClockText(int hours, int minutes, int seconds) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", hours, minutes, seconds);
+    return text;
+}
+
+ClockParts SplitRemainingSeconds(uint32_t seconds) {
+    ClockParts parts;
+    parts.hours = static_cast<int>((seconds % 86400) / 3600);
+    parts.minutes = static_cast<int>((seconds % 3600) / 60);
+    // Unsigned like the counters it came from: for a day or more x is far above 59.
+    const uint32_t x = seconds - static_cast<uint32_t>(parts.minutes + 60 * parts.hours) * 60;
+    parts.seconds = x < 60 ? static_cast<int>(x) : 0;
+    return parts;
+}
