@@ -1,0 +1,394 @@
+#include "download/download_thread.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+
+#include "download/checksum.h"
+#include "download/file_helpers.h"
+#include "download/file_list_check.h"
+#include "download/http_client.h"
+#include "platform/clock.h"
+#include "platform/disk.h"
+#include "platform/log.h"
+#include "platform/string_table.h"
+
+namespace {
+
+constexpr uint32_t kPostIntervalMs = 1000;
+constexpr const char* kUserAgent = "Quellbridger";
+
+// At most max characters of UTF-8 text, never cutting a character in half.
+std::string CutCharacters(const std::string& text, size_t max) {
+    size_t chars = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (chars == max) {
+                return text.substr(0, i);
+            }
+            ++chars;
+        }
+    }
+    return text;
+}
+
+// write() until everything is out; 0 or the errno of the failure.
+int WriteAll(int fd, const unsigned char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+bool IsDiskFull(int error) {
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+}  // namespace
+
+CDownloadThread::CDownloadThread(const CFileList& fileList, IDownloadNotify* notify,
+                                 std::string installFolder, const HttpTimeouts& timeouts)
+    : m_hNotifyWnd(notify),
+      m_FileList(fileList),
+      m_strInstallFolder(std::move(installFolder)),
+      m_timeouts(timeouts) {}
+
+CDownloadThread::~CDownloadThread() {
+    StopAndWait();
+}
+
+void CDownloadThread::Run() {
+    PostEndOfRun(DownloadAll());
+}
+
+bool CDownloadThread::PostProgress(int32_t index, bool skipped, uint64_t fileTotal,
+                                   uint64_t fileDone) {
+    std::unique_ptr<DownloadProgress> record(new (std::nothrow) DownloadProgress);
+    if (!record) {
+        return false;
+    }
+    record->nFileIndex = index;
+    record->bSkipped = skipped ? 1 : 0;
+    record->dwStartTime = m_dwFileStartTime.load();
+    record->nFileTotal = fileTotal;
+    record->nFileDone = fileDone;
+    if (IDownloadNotify* sink = m_hNotifyWnd.load()) {
+        sink->PostProgress(std::move(record));
+    }
+    return true;
+}
+
+bool CDownloadThread::PostEndOfRun(bool succeeded) {
+    IDownloadNotify* sink = m_hNotifyWnd.load();
+    if (sink == nullptr) {
+        return true;
+    }
+    std::unique_ptr<DownloadResult> record(new (std::nothrow) DownloadResult);
+    if (!record) {
+        return false;
+    }
+    record->bSucceeded = succeeded ? 1 : 0;
+    record->szMessage = CutCharacters(m_strResultText, DownloadResult::MAX_MESSAGE_CHARS);
+    sink->PostFinished(std::move(record));
+    return true;
+}
+
+bool CDownloadThread::EndWith(CHttpClient& client, int messageId, long code) {
+    m_strResultText = LoadFormatString(messageId, code);
+    client.CloseLocalFile();
+    return false;
+}
+
+CDownloadThread::Check CDownloadThread::DecideLocalFile(int32_t index, const FileEntry& entry,
+                                                        const std::string& localPath,
+                                                        uint64_t& localSize) {
+    (void)index;
+    struct stat st {};
+    if (::lstat(localPath.c_str(), &st) != 0) {
+        return Check::Fetch;
+    }
+    g_Log.Print(LOG_INFO, "file is exist");
+    uint64_t size = 0;
+    if (GetFileSize64(localPath.c_str(), &size) != 0) {
+        g_Log.Print(LOG_ERROR, "failed to get file size so re-download");
+        return Check::Fetch;
+    }
+    if (size > entry.Size) {
+        g_Log.Print(LOG_WARNING, "local file is bigger so re-download");
+        return Check::Fetch;
+    }
+    if (size < entry.Size) {
+        g_Log.Print(LOG_INFO, "file download relay mode");
+        localSize = size;
+        return Check::Resume;
+    }
+    std::string checksum;
+    const uint32_t code = GetFileChecksum(localPath, checksum, &RunningFlag());
+    if (code == STOPPED_BY_REQUEST) {
+        return Check::Stopped;
+    }
+    if (code != 0) {
+        g_Log.Print(LOG_ERROR, "failed to get file checksum so re-download - (%ld)",
+                    static_cast<long>(code));
+        return Check::Fetch;
+    }
+    if (checksum != entry.CheckSum) {
+        g_Log.Print(LOG_WARNING, "invalid file checksum so re-download");
+        return Check::Fetch;
+    }
+    g_Log.Print(LOG_INFO, "file checksum is valid so download skip");
+    localSize = size;
+    return Check::Skip;
+}
+
+bool CDownloadThread::DownloadAll() {
+    bool result = true;
+    CHttpClient client(m_timeouts);
+    client.SetStopFlag(&RunningFlag());
+
+    std::string problem;
+    if (!ValidateFileList(m_FileList, &problem)) {
+        g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
+        return EndWith(client, 105);
+    }
+    if (!CreateInstallFolder(m_strInstallFolder)) {
+        g_Log.Print(LOG_ERROR, "download sub directory create is failed");
+        return EndWith(client, 116);
+    }
+
+    const int32_t count = m_FileList.TotalCount;
+    int32_t i = m_nCurrentIndex;
+    if (i + 1 == count) {
+        // The last run stopped at the final file, or completed: start over.
+        i = 0;
+        m_nCurrentIndex = 0;
+    }
+    m_nTotalDone = 0;
+    if (static_cast<uint32_t>(i) >= static_cast<uint32_t>(count)) {
+        return result;
+    }
+
+    for (;;) {
+        const FileEntry& entry = m_FileList.FileList[static_cast<size_t>(i)];
+        if (!IsRunning()) {
+            return false;
+        }
+        bool resume = false;
+        uint64_t localSize = 0;
+        uint64_t contentLength = 0;
+        std::string range;
+        m_nCurrentIndex = i;
+
+        // Re-fetched files can push the done count past the total: nothing more is needed.
+        const uint64_t needed =
+            m_FileList.TotalSize > m_nTotalDone ? m_FileList.TotalSize - m_nTotalDone : 0;
+        if (GetDiskFreeSize(m_strInstallFolder.c_str()) <= needed) {
+            g_Log.Print(LOG_ERROR, "insufficient free space in disk");
+            return EndWith(client, 108);
+        }
+
+        g_Log.Print(LOG_INFO, "download file : (%d) %s", i, entry.Name.c_str());
+        m_dwFileStartTime.store(TimeGetTime());
+
+        std::string leaf = entry.Name;
+        std::string subFolder;
+        int folderError = 0;
+        const std::string localPath = MakeSubFolder(m_strInstallFolder, leaf, subFolder, &folderError)
+                                          ? subFolder + "/" + leaf
+                                          : m_strInstallFolder + "/" + entry.Name;
+        if (folderError != 0) {
+            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)",
+                        static_cast<long>(folderError));
+            return EndWith(client, 118, folderError);
+        }
+
+        switch (DecideLocalFile(i, entry, localPath, localSize)) {
+            case Check::Skip:
+                m_nTotalDone += localSize;
+                if (!PostProgress(i, true, localSize, localSize)) {
+                    return EndWith(client, 117);
+                }
+                if (++i < count) {
+                    continue;
+                }
+                return result;
+            case Check::Resume:
+                resume = true;
+                range = "Range:bytes=" + std::to_string(static_cast<int64_t>(localSize)) + "-";
+                break;
+            case Check::Fetch:
+            case Check::Stopped:
+                localSize = 0;
+                break;
+        }
+
+        if (!IsRunning()) {
+            return false;
+        }
+        const std::string url = m_FileList.URL + entry.Name;
+        bool opened = client.OpenUrl(url, range.c_str(), &contentLength, kUserAgent);
+        if (!opened && resume && client.m_dwLastError == 416 && IsRunning()) {
+            // The server's file is no longer than the local part: take it whole instead.
+            g_Log.Print(LOG_WARNING, "requested range is not satisfiable so re-download");
+            resume = false;
+            localSize = 0;
+            range.clear();
+            opened = client.OpenUrl(url, range.c_str(), &contentLength, kUserAgent);
+        }
+        if (!opened) {
+            if (!IsRunning()) {
+                return false;
+            }
+            g_Log.Print(LOG_ERROR, "failed to connect server - (%ld)",
+                        static_cast<long>(client.m_dwLastError));
+            return EndWith(client, 104, client.m_dwLastError);
+        }
+        if (!client.OpenLocalFile(localPath, resume)) {
+            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)",
+                        static_cast<long>(client.m_dwLastError));
+            return EndWith(client, 118, client.m_dwLastError);
+        }
+
+        // Transfer. The file never grows past its listed size: a response that announces or
+        // sends more is read only that far, and the checksum decides.
+        uint64_t done = localSize;
+        uint64_t total = contentLength;
+        bool overflow = false;
+        if (resume) {
+            m_nTotalDone += localSize;
+            overflow = contentLength > UINT64_MAX - localSize;
+            total = contentLength + localSize;
+        }
+        if (total > entry.Size) {
+            total = entry.Size;
+        }
+        bool posted = false;
+        uint32_t lastPost = 0;
+        int percent = 0;
+        bool complete = false;
+        while (!overflow) {
+            if (!IsRunning()) {
+                result = false;
+                break;
+            }
+            const uint64_t room = total - done;
+            if (room == 0 && done == entry.Size && done > 0) {
+                complete = true;
+                break;
+            }
+            uint32_t got = 0;
+            const uint32_t want = static_cast<uint32_t>(
+                std::min<uint64_t>(CHttpClient::TRANSFER_BUFFER_SIZE, room > 0 ? room : 1));
+            if (!client.m_Wininet.Read(client.m_Buffer, want, got)) {
+                if (!IsRunning()) {
+                    result = false;
+                    break;
+                }
+                const long error = client.m_Wininet.m_dwLastError;
+                client.CloseLocalFile();
+                g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", error);
+                return EndWith(client, 119, error);
+            }
+            if (got > room) {
+                got = static_cast<uint32_t>(room);
+            }
+            if (const int error = WriteAll(client.m_hFile, client.m_Buffer, got); error != 0) {
+                client.CloseLocalFile();
+                g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", static_cast<long>(error));
+                return EndWith(client, IsDiskFull(error) ? 108 : 119, error);
+            }
+            if (got == 0) {
+                if (done >= total) {
+                    complete = true;
+                    break;
+                }
+                client.CloseLocalFile();
+                g_Log.Print(LOG_ERROR,
+                            "failed to download file - %s (contentSize:%" PRIu64
+                            ", totalRead:%" PRIu64 ")",
+                            entry.Name.c_str(), total, done);
+                return EndWith(client, 119, STOPPED_BY_REQUEST);
+            }
+            m_nTotalDone += got;
+            done += got;
+            percent = static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * 100);
+            const uint32_t now = TimeGetTime();
+            bool post = false;
+            if (!posted || now - lastPost >= kPostIntervalMs) {
+                lastPost = now;
+                posted = true;
+                post = true;
+            } else if (percent == 100) {
+                post = true;
+            }
+            if (post && !PostProgress(i, false, total, done)) {
+                client.CloseLocalFile();
+                return EndWith(client, 117);
+            }
+        }
+        client.CloseLocalFile();
+        client.m_Wininet.Close();
+        if (complete && total == 0) {
+            // An empty file is complete as soon as its empty body is.
+            percent = 100;
+            if (!PostProgress(i, false, 0, 0)) {
+                return EndWith(client, 117);
+            }
+        }
+
+        if (percent == 100) {
+            uint64_t size = 0;
+            if (GetFileSize64(localPath.c_str(), &size) != 0) {
+                g_Log.Print(LOG_ERROR, "(100%%) failed to check file size");
+                return EndWith(client, 120);
+            }
+            std::string checksum;
+            const uint32_t code = GetFileChecksum(localPath, checksum, &RunningFlag());
+            if (code != 0) {
+                if (code != STOPPED_BY_REQUEST) {
+                    g_Log.Print(LOG_ERROR, "(100%%) failed to get file checksum - (%ld)",
+                                static_cast<long>(code));
+                }
+                return EndWith(client, 121);
+            }
+            if (checksum == entry.CheckSum) {
+                g_Log.Print(LOG_INFO, "(100%%) file download success");
+            } else {
+                g_Log.Print(LOG_WARNING, "(100%%) invalid file checksum so re-download");
+                --i;
+            }
+        }
+
+        if (++i < count) {
+            continue;
+        }
+        break;
+    }
+
+    if (result) {
+        // Success is reported only once every byte written is on disk.
+        const int folder = ::open(m_strInstallFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int error = folder < 0 || ::syncfs(folder) != 0 ? errno : 0;
+        if (folder >= 0) {
+            ::close(folder);
+        }
+        if (error != 0) {
+            g_Log.Print(LOG_ERROR, "failed to flush files to disk - (%ld)", static_cast<long>(error));
+            return EndWith(client, IsDiskFull(error) ? 108 : 118, error);
+        }
+    }
+    return result;
+}
