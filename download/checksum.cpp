@@ -77,11 +77,17 @@ uint32_t GetFileChecksum(const std::string& path, std::string& checksum,
     if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1 || length != 16) {
         return EIO;
     }
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    checksum.reserve(32);
-    for (unsigned int i = 0; i < length; ++i) {
-        checksum.push_back(kHex[digest[i] >> 4]);
-        checksum.push_back(kHex[digest[i] & 0x0F]);
-    }
+    checksum = ChecksumText(digest, length);
     return 0;
+}
+
+std::string ChecksumText(const unsigned char* digest, unsigned int length) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(2 * length);
+    for (unsigned int i = 0; i < length; ++i) {
+        text.push_back(kHex[digest[i] >> 4]);
+        text.push_back(kHex[digest[i] & 0x0F]);
+    }
+    return text;
 }

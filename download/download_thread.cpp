@@ -10,6 +10,7 @@
 #include <new>
 
 #include "download/checksum.h"
+#include "download/file_hasher.h"
 #include "download/file_helpers.h"
 #include "download/file_list_check.h"
 #include "download/http_client.h"
@@ -22,6 +23,11 @@ namespace {
 
 constexpr uint32_t kPostIntervalMs = 1000;
 constexpr const char* kUserAgent = "Quellbridger";
+// Larger files are hashed while they arrive, on a second thread; for small ones a thread
+// costs more than reading the file once more.
+constexpr uint64_t kPipelinedHashSize = 4 * 1024 * 1024;
+// Writeback is started every so many bytes, so the flush before success finds little to do.
+constexpr uint64_t kWritebackStep = 16 * 1024 * 1024;
 
 // At most max characters of UTF-8 text, never cutting a character in half.
 std::string CutCharacters(const std::string& text, size_t max) {
@@ -275,6 +281,10 @@ bool CDownloadThread::DownloadAll() {
         if (total > entry.Size) {
             total = entry.Size;
         }
+        CFileHasher hasher;
+        const bool pipelined = !overflow && total >= kPipelinedHashSize &&
+                               hasher.Begin(localPath, done, &RunningFlag());
+        uint64_t writebackFrom = done;
         bool posted = false;
         uint32_t lastPost = 0;
         int percent = 0;
@@ -324,6 +334,14 @@ bool CDownloadThread::DownloadAll() {
             }
             m_nTotalDone += got;
             done += got;
+            if (pipelined) {
+                hasher.Advance(done);
+            }
+            if (done - writebackFrom >= kWritebackStep) {
+                ::sync_file_range(client.m_hFile, static_cast<off_t>(writebackFrom),
+                                  static_cast<off_t>(done - writebackFrom), SYNC_FILE_RANGE_WRITE);
+                writebackFrom = done;
+            }
             percent = static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * 100);
             const uint32_t now = TimeGetTime();
             bool post = false;
@@ -356,7 +374,8 @@ bool CDownloadThread::DownloadAll() {
                 return EndWith(client, 120);
             }
             std::string checksum;
-            const uint32_t code = GetFileChecksum(localPath, checksum, &RunningFlag());
+            const uint32_t code = pipelined ? hasher.Finish(checksum)
+                                            : GetFileChecksum(localPath, checksum, &RunningFlag());
             if (code != 0) {
                 if (code != STOPPED_BY_REQUEST) {
                     g_Log.Print(LOG_ERROR, "(100%%) failed to get file checksum - (%ld)",
