@@ -1,0 +1,28 @@
+// Points g_Log at a private folder for one test and reads back the lines it wrote; the old
+// configuration returns when the object dies. Thread: the test's thread owns it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+class LogCapture {
+public:
+    // Undecorated lines in one file below folder (created if missing).
+    explicit LogCapture(const std::filesystem::path& folder);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // Every line written so far, as UTF-8 without the line break.
+    std::vector<std::string> Lines() const;
+
+private:
+    std::filesystem::path m_file;
+    bool m_bOldDecorate;
+    std::string m_oldFolder;
+    std::string m_oldName;
+    uint16_t m_nOldFileMode;
+    uint16_t m_nOldFolderMode;
+};
