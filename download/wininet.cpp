@@ -54,6 +54,7 @@ bool CWininet::StopRequested() const {
 size_t CWininet::OnBody(char* data, size_t size, size_t count, void* self) {
     auto* me = static_cast<CWininet*>(self);
     const size_t bytes = size * count;
+    me->m_lastData = std::chrono::steady_clock::now();
     if (me->m_pendingBegin == me->m_pendingEnd) {
         me->m_pendingBegin = me->m_pendingEnd = 0;
     }
@@ -76,6 +77,7 @@ size_t CWininet::OnBody(char* data, size_t size, size_t count, void* self) {
 size_t CWininet::OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* me = static_cast<CWininet*>(self);
     const size_t bytes = size * count;
+    me->m_lastData = std::chrono::steady_clock::now();
     std::string_view line(data, bytes);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.remove_suffix(1);
@@ -116,6 +118,20 @@ int CWininet::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_of
     return static_cast<CWininet*>(self)->StopRequested() ? 1 : 0;
 }
 
+// Called once a connection is up and the request is about to go out (again per redirect):
+// the connect time-out covers what came before.
+int CWininet::OnRequestReady(void* self, char*, char*, int, int) {
+    auto* me = static_cast<CWininet*>(self);
+    me->m_bRequestSent = true;
+    me->m_lastData = std::chrono::steady_clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+bool CWininet::Stalled() const {
+    return m_bRequestSent && !m_bPaused && m_stallLimit.count() > 0 &&
+           std::chrono::steady_clock::now() - m_lastData >= m_stallLimit;
+}
+
 bool CWininet::Open(const std::string& url, const std::string& headerText,
                     const std::string& agent, const HttpTimeouts& timeouts) {
     Close();
@@ -124,6 +140,8 @@ bool CWininet::Open(const std::string& url, const std::string& headerText,
     m_nBlockStatus = m_nStatus = 0;
     m_bBlockHasLocation = m_bBlockChunked = m_bChunked = false;
     m_nContentLength = -1;
+    m_bRequestSent = false;
+    m_stallLimit = std::chrono::seconds(timeouts.stallSeconds);
 
     if (m_hSession == nullptr) {
         m_hSession = curl_multi_init();
@@ -175,6 +193,8 @@ bool CWininet::Open(const std::string& url, const std::string& headerText,
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CWininet::OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CWininet::OnRequestReady);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
 
     if (curl_multi_add_handle(m_hSession, h) != CURLM_OK) {
         m_dwLastError = CURLE_FAILED_INIT;
@@ -219,6 +239,11 @@ bool CWininet::Pump(bool untilHeaders) {
     if (m_bTransferDone || m_pendingEnd > m_pendingBegin || (untilHeaders && m_bHeadersDone)) {
         return true;
     }
+    if (Stalled()) {
+        m_bTransferDone = true;
+        m_result = CURLE_OPERATION_TIMEDOUT;
+        return true;
+    }
     curl_multi_poll(m_hSession, nullptr, 0, kPollMs, nullptr);
     return !StopRequested();
 }
@@ -237,6 +262,8 @@ bool CWininet::Read(void* buffer, uint32_t capacity, uint32_t& count) {
             count = static_cast<uint32_t>(n);
             if (m_bPaused) {
                 m_bPaused = false;
+                // The wait was ours, not the server's.
+                m_lastData = std::chrono::steady_clock::now();
                 // May hand over the held bytes at once, through OnBody.
                 curl_easy_pause(m_hRequest, CURLPAUSE_CONT);
             }

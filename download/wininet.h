@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,8 +49,11 @@ private:
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static int OnRequestReady(void* self, char*, char*, int, int);
 
     bool StopRequested() const;
+    // True when the server has sent nothing for the stall time since the request went out.
+    bool Stalled() const;
     // Drives the transfer once, waiting a short while unless there is news (body bytes, the
     // end, or with untilHeaders the final headers). False when a stop is requested.
     bool Pump(bool untilHeaders);
@@ -60,6 +64,12 @@ private:
     bool m_bAttached = false;
 
     const std::atomic<bool>* m_pRunning = nullptr;
+
+    // libcurl's low-speed rule averages over several seconds, so a transfer that stops dead
+    // after a burst would run on past the stall time; this clock ends it on time.
+    std::chrono::steady_clock::duration m_stallLimit{};
+    std::chrono::steady_clock::time_point m_lastData;
+    bool m_bRequestSent = false;
 
     // Body bytes that libcurl delivered ahead of Read; allocated once per object.
     static constexpr size_t kPendingSize = 256 * 1024;
