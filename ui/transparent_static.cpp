@@ -1,0 +1,105 @@
+#include "ui/transparent_static.h"
+
+#include <QFontMetrics>
+#include <QPaintEvent>
+#include <QPainter>
+
+CTransparentStatic::CTransparentStatic(QWidget* pParent, uint32_t dwStyle)
+    : QWidget(pParent), m_dwStyle(dwStyle) {
+    // The background piece covers the whole label, so nothing needs erasing first; presses
+    // pass through to the window beneath, as they do through a plain static text.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+CTransparentStatic::~CTransparentStatic() = default;
+
+void CTransparentStatic::SetWindowText(const std::string& strText) {
+    m_strText = QString::fromStdString(strText);
+    repaint();
+}
+
+std::string CTransparentStatic::GetWindowText() const {
+    return m_strText.toStdString();
+}
+
+void CTransparentStatic::SetBackgroundSource(BackgroundSource source) {
+    m_backgroundSource = std::move(source);
+    m_bmpBackground = QImage();
+}
+
+void CTransparentStatic::SetBackgroundPicture(const QImage& picture) {
+    SetBackgroundSource([picture](const QRect& rcInParent) { return picture.copy(rcInParent); });
+}
+
+// A label that moves or changes size lies over another piece of the background.
+void CTransparentStatic::moveEvent(QMoveEvent*) {
+    m_bmpBackground = QImage();
+}
+void CTransparentStatic::resizeEvent(QResizeEvent*) {
+    m_bmpBackground = QImage();
+}
+
+QImage CTransparentStatic::GrabParentBackground(const QRect& rcInParent) const {
+    QWidget* pParent = parentWidget();
+    if (pParent == nullptr || rcInParent.isEmpty())
+        return QImage();
+    const qreal dpr = devicePixelRatioF();
+    QImage image(rcInParent.size() * dpr, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(pParent->palette().color(pParent->backgroundRole()));
+    pParent->render(&image, QPoint(), QRegion(rcInParent), QWidget::DrawWindowBackground);
+    // Siblings stacked below the label (a picture control, say) are part of what lies beneath.
+    for (QObject* pObject : pParent->children()) {
+        if (pObject == this)
+            break;
+        auto* pSibling = qobject_cast<QWidget*>(pObject);
+        if (pSibling == nullptr || !pSibling->isVisible() || pSibling->isWindow() ||
+            qobject_cast<CTransparentStatic*>(pSibling) != nullptr)
+            continue;
+        const QRect rcOverlap = pSibling->geometry() & rcInParent;
+        if (rcOverlap.isEmpty())
+            continue;
+        pSibling->render(&image, rcOverlap.topLeft() - rcInParent.topLeft(),
+                         QRegion(rcOverlap.translated(-pSibling->pos())),
+                         QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    }
+    return image;
+}
+
+void CTransparentStatic::OnEraseBkgnd(QPainter* pDC) {
+    if (m_bmpBackground.isNull()) {
+        m_bmpBackground =
+            m_backgroundSource ? m_backgroundSource(geometry()) : GrabParentBackground(geometry());
+        if (m_bmpBackground.isNull())
+            return;
+    }
+    const QRect rcClient = rect();
+    pDC->drawImage(rcClient, m_bmpBackground,
+                   QRectF(QPointF(0, 0), rcClient.size() * m_bmpBackground.devicePixelRatio()));
+}
+
+void CTransparentStatic::Draw(QPainter* pDC, const QRect& rcPaint) {
+    pDC->save();
+    pDC->setClipRect(rcPaint, Qt::IntersectClip);
+    OnEraseBkgnd(pDC);
+    pDC->setFont(font());
+    pDC->setPen(ColorRefToQColor(TEXT_COLOR));
+    const QRect rcClient = rect();
+    // The text is drawn as it is: an '&' in a folder name is shown, not taken for a mnemonic.
+    if (m_dwStyle & SS_ENDELLIPSIS) {
+        const QString strShown =
+            QFontMetrics(font()).elidedText(m_strText, Qt::ElideRight, rcClient.width());
+        pDC->drawText(rcClient, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, strShown);
+    } else {
+        pDC->drawText(rcClient,
+                      Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextExpandTabs,
+                      m_strText);
+    }
+    pDC->restore();
+}
+
+void CTransparentStatic::paintEvent(QPaintEvent* pEvent) {
+    QPainter painter(this);
+    Draw(&painter, pEvent->rect());
+}
