@@ -1,4 +1,7 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -222,6 +225,66 @@ TEST_F(HttpClientTest, ReportsTheLibcurlCodeWhenNoServerAnswers) {
     for (const char* url : {"file:///etc/hostname", "ftp://127.0.0.1/x", "gopher://127.0.0.1/"}) {
         EXPECT_FALSE(client.OpenUrl(url, nullptr, &length, "Quellbridger")) << url;
         EXPECT_EQ(client.m_dwLastError, uint32_t{CURLE_UNSUPPORTED_PROTOCOL}) << url;
+    }
+}
+
+// A listening socket whose accept queue is full: the kernel drops further connection attempts,
+// so a client hangs in connect until its connect time-out.
+class FullBacklog {
+public:
+    FullBacklog() {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof addr;
+        if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
+            ::listen(m_listen, 0) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+            ADD_FAILURE() << "listening socket: " << std::strerror(errno);
+            return;
+        }
+        m_port = ntohs(addr.sin_port);
+        for (int i = 0; i < 2; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+            m_fillers.push_back(fd);
+        }
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+    ~FullBacklog() {
+        for (int fd : m_fillers) {
+            ::close(fd);
+        }
+        ::close(m_listen);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/f"; }
+
+private:
+    int m_listen = -1;
+    uint16_t m_port = 0;
+    std::vector<int> m_fillers;
+};
+
+TEST_F(HttpClientTest, GivesUpConnectingAfterTheConnectTimeOut) {
+    struct Case {
+        HttpTimeouts timeouts;
+        int atLeastMs;
+        int atMostMs;
+    };
+    // The stall time starts once the request is out, so it never cuts a connect short.
+    const Case cases[] = {{{500, 30}, 450, 2000}, {{2500, 1}, 2400, 4500}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.timeouts.connectMs);
+        FullBacklog server;
+        CHttpClient client(c.timeouts);
+        uint64_t length = 0;
+        const auto start = Clock::now();
+        EXPECT_FALSE(client.OpenUrl(server.Url(), nullptr, &length, "Quellbridger"));
+        const auto took = Clock::now() - start;
+        EXPECT_EQ(client.m_dwLastError, uint32_t{CURLE_OPERATION_TIMEDOUT});
+        EXPECT_GE(took, milliseconds(c.atLeastMs));
+        EXPECT_LT(took, milliseconds(c.atMostMs));
     }
 }
 
