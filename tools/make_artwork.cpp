@@ -151,29 +151,6 @@ void DrawMinimizeGlyph(QPainter& painter, const QRect& box, const QColor& color)
 
 // ---- Game artwork --------------------------------------------------------------------------
 
-QPainterPath Ridge(Random& random, double left, double right, double base, double amplitude,
-                   int nPoints, double bottom) {
-    std::vector<double> heights(nPoints + 1);
-    for (int i = 0; i <= nPoints; ++i)
-        heights[i] = random.Range(0.15, 1.0);
-    // A couple of smoothing passes turn the noise into a ridge line.
-    for (int pass = 0; pass < 2; ++pass) {
-        std::vector<double> smoothed(heights);
-        for (int i = 1; i < nPoints; ++i)
-            smoothed[i] = (heights[i - 1] + 2 * heights[i] + heights[i + 1]) / 4;
-        heights.swap(smoothed);
-    }
-    QPainterPath path;
-    path.moveTo(left, bottom);
-    for (int i = 0; i <= nPoints; ++i) {
-        const double x = left + (right - left) * i / nPoints;
-        path.lineTo(x, base - amplitude * heights[i]);
-    }
-    path.lineTo(right, bottom);
-    path.closeSubpath();
-    return path;
-}
-
 void DrawSky(QPainter& painter, const QRectF& area) {
     QLinearGradient sky(0, 0, 0, area.height());
     sky.setColorAt(0.0, QColor(3, 6, 16));
@@ -201,10 +178,10 @@ void DrawSky(QPainter& painter, const QRectF& area) {
     for (const Ribbon& ribbon : ribbons) {
         QPainterPath path(ribbon.a);
         path.cubicTo(ribbon.c1, ribbon.c2, ribbon.b);
-        for (int layer = 0; layer < 5; ++layer) {
+        for (int layer = 0; layer < 14; ++layer) {
             QColor color = ribbon.color;
-            color.setAlpha(ribbon.color.alpha() * (layer + 1) / 5);
-            QPen pen(color, ribbon.width * (1.0 - layer * 0.18));
+            color.setAlpha(std::max(1, ribbon.color.alpha() * 2 / 7));
+            QPen pen(color, ribbon.width * (1.0 - layer * 0.065));
             pen.setCapStyle(Qt::RoundCap);
             painter.setPen(pen);
             painter.drawPath(path);
@@ -257,35 +234,137 @@ void DrawSky(QPainter& painter, const QRectF& area) {
     painter.restore();
 }
 
+// A mountain range of distinct peaks: the ridge line, jittered between peak and valley.
+struct Range {
+    QPainterPath body;
+    std::vector<QPointF> peaks, valleys;
+};
+
+Range MakeRange(Random& random, const std::vector<QPointF>& peaks, double valleyDepth,
+                double bottom) {
+    Range range;
+    range.peaks = peaks;
+    std::vector<QPointF> ridge;
+    for (size_t i = 0; i < peaks.size(); ++i) {
+        ridge.push_back(peaks[i]);
+        if (i + 1 == peaks.size())
+            break;
+        const QPointF& a = peaks[i];
+        const QPointF& b = peaks[i + 1];
+        const QPointF valley((a.x() + b.x()) / 2 + random.Range(-6, 6),
+                             std::max(a.y(), b.y()) + valleyDepth * random.Range(0.6, 1.0));
+        range.valleys.push_back(valley);
+        // Shoulders between peak and valley, so the slopes are not straight.
+        for (const auto& [from, to] : {std::pair{a, valley}, std::pair{valley, b}}) {
+            for (double t : {0.33, 0.66}) {
+                const QPointF point = from + (to - from) * t;
+                ridge.push_back(point + QPointF(random.Range(-2, 2), random.Range(-3, 3)));
+            }
+            if (from == a)
+                ridge.push_back(valley);
+        }
+    }
+    range.body.moveTo(ridge.front().x(), bottom);
+    for (const QPointF& point : ridge)
+        range.body.lineTo(point);
+    range.body.lineTo(ridge.back().x(), bottom);
+    range.body.closeSubpath();
+    return range;
+}
+
 void DrawMountains(QPainter& painter, double width) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     Random random(7);
 
-    // Far range: pale, snow-lit.
-    QPainterPath far = Ridge(random, -10, width + 10, 236, 62, 14, 380);
-    QLinearGradient farFill(0, 170, 0, 250);
-    farFill.setColorAt(0.0, QColor(170, 196, 220));
-    farFill.setColorAt(0.35, QColor(92, 122, 150));
-    farFill.setColorAt(1.0, QColor(30, 48, 66));
+    // Far range: snow-covered peaks lit by the moon from the right.
+    const Range far = MakeRange(random,
+                                {{-14, 208},
+                                 {30, 172},
+                                 {76, 148},
+                                 {122, 180},
+                                 {162, 164},
+                                 {208, 190},
+                                 {250, 176},
+                                 {292, 206}},
+                                20, 300);
+    QLinearGradient farFill(0, 150, 0, 250);
+    farFill.setColorAt(0.0, QColor(196, 214, 234));
+    farFill.setColorAt(0.3, QColor(120, 148, 176));
+    farFill.setColorAt(0.7, QColor(52, 72, 94));
+    farFill.setColorAt(1.0, QColor(24, 36, 50));
     painter.setBrush(farFill);
-    painter.drawPath(far);
+    painter.drawPath(far.body);
 
-    // Haze between the ranges.
-    QLinearGradient haze(0, 210, 0, 250);
+    // Shadowed faces: the slope left of each peak turns away from the moon.
+    painter.save();
+    painter.setClipPath(far.body);
+    for (size_t i = 0; i < far.peaks.size(); ++i) {
+        const QPointF peak = far.peaks[i];
+        const QPointF left = i > 0 ? far.valleys[i - 1] : peak + QPointF(-40, 40);
+        QPainterPath face;
+        face.moveTo(peak);
+        face.lineTo(left + QPointF(-2, 0));
+        face.lineTo(left + QPointF(10, 70));
+        face.lineTo(peak + QPointF(6, 90));
+        face.closeSubpath();
+        QLinearGradient shade(0, peak.y(), 0, peak.y() + 80);
+        shade.setColorAt(0.0, QColor(20, 34, 60, 130));
+        shade.setColorAt(1.0, QColor(20, 34, 60, 0));
+        painter.setBrush(shade);
+        painter.drawPath(face);
+        // A crisp ridge line catching the light on the right flank.
+        const QPointF right = i < far.valleys.size() ? far.valleys[i] : peak + QPointF(40, 40);
+        QLinearGradient rim(peak, peak + (right - peak) * 0.5);
+        rim.setColorAt(0.0, QColor(240, 246, 255, 200));
+        rim.setColorAt(1.0, QColor(240, 246, 255, 0));
+        painter.setPen(QPen(QBrush(rim), 1.2));
+        painter.drawLine(peak, peak + (right - peak) * 0.5);
+        painter.setPen(Qt::NoPen);
+    }
+    painter.restore();
+
+    // Valley haze between the ranges.
+    QLinearGradient haze(0, 200, 0, 262);
     haze.setColorAt(0.0, QColor(120, 160, 190, 0));
-    haze.setColorAt(1.0, QColor(120, 160, 190, 70));
-    painter.fillRect(QRectF(0, 210, width, 40), haze);
+    haze.setColorAt(1.0, QColor(120, 160, 190, 90));
+    painter.fillRect(QRectF(0, 200, width, 62), haze);
 
-    // Middle range.
-    QPainterPath middle = Ridge(random, -10, width + 10, 262, 48, 11, 380);
-    QLinearGradient middleFill(0, 215, 0, 280);
-    middleFill.setColorAt(0.0, QColor(78, 104, 128));
-    middleFill.setColorAt(0.4, QColor(34, 52, 70));
-    middleFill.setColorAt(1.0, QColor(14, 22, 32));
-    painter.setBrush(middleFill);
-    painter.drawPath(middle);
+    // Near range: dark, forested shoulders.
+    const Range near = MakeRange(
+        random, {{-20, 252}, {30, 226}, {70, 246}, {104, 232}, {140, 258}, {250, 246}, {290, 236}},
+        16, 320);
+    QLinearGradient nearFill(0, 220, 0, 290);
+    nearFill.setColorAt(0.0, QColor(60, 82, 104));
+    nearFill.setColorAt(0.3, QColor(26, 40, 56));
+    nearFill.setColorAt(1.0, QColor(10, 16, 24));
+    painter.setBrush(nearFill);
+    painter.drawPath(near.body);
+
+    // Pines along the near ridge.
+    Random pines(11);
+    painter.setBrush(QColor(8, 14, 22));
+    for (int i = 0; i < 34; ++i) {
+        const double x = pines.Range(-5, width);
+        const QPointF base(x, 0);
+        // The ridge height at x: walk the path's polygon.
+        double y = 320;
+        const QPolygonF outline = near.body.toFillPolygon();
+        for (int k = 1; k < outline.size(); ++k) {
+            const QPointF a = outline[k - 1], b = outline[k];
+            if ((a.x() <= x && x < b.x()) && a.y() < 319 && b.y() < 319)
+                y = a.y() + (b.y() - a.y()) * (x - a.x()) / (b.x() - a.x());
+        }
+        const double h = pines.Range(7, 14);
+        const double w = h * 0.32;
+        QPainterPath pine;
+        pine.moveTo(x, y - h);
+        pine.lineTo(x + w, y + 2);
+        pine.lineTo(x - w, y + 2);
+        pine.closeSubpath();
+        painter.drawPath(pine);
+    }
     painter.restore();
 }
 
