@@ -1,22 +1,38 @@
 #include "platform/text_format.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
+namespace {
+
+// "%.2f" and the unit, always with a decimal point: the window's toolkit switches the C
+// library to the user's locale, which would print "1,50 KB" in some of them.
+std::string TwoDecimals(double value, const char* unit) {
+    char text[64];
+    const auto result =
+        std::to_chars(text, text + sizeof text - 8, value, std::chars_format::fixed, 2);
+    return std::string(text, result.ptr) + unit;
+}
+
+}  // namespace
+
 std::string FormatSizeText(uint64_t bytes) {
     const double v = static_cast<double>(bytes);
-    char text[64];
     if (v >= 1099511627776.0) {
-        std::snprintf(text, sizeof text, "%.2f TB", v * 0x1p-40);
-    } else if (v >= 1073741824.0) {
-        std::snprintf(text, sizeof text, "%.2f GB", v * 0x1p-30);
-    } else if (v >= 1048576.0) {
-        std::snprintf(text, sizeof text, "%.2f MB", v * 0x1p-20);
-    } else if (v >= 1024.0) {
-        std::snprintf(text, sizeof text, "%.2f KB", v * 0x1p-10);
-    } else {
-        std::snprintf(text, sizeof text, "%" PRIu64 " Bytes", bytes);
+        return TwoDecimals(v * 0x1p-40, " TB");
     }
+    if (v >= 1073741824.0) {
+        return TwoDecimals(v * 0x1p-30, " GB");
+    }
+    if (v >= 1048576.0) {
+        return TwoDecimals(v * 0x1p-20, " MB");
+    }
+    if (v >= 1024.0) {
+        return TwoDecimals(v * 0x1p-10, " KB");
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%" PRIu64 " Bytes", bytes);
     return text;
 }
 
