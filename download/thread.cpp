@@ -49,6 +49,12 @@ void CThread::Stop() {
     }
 }
 
+void CThread::WaitForEnd() {
+    if (!IsRunning()) {
+        Join();
+    }
+}
+
 bool CThread::HasEnded() {
     std::lock_guard<std::mutex> lock(m_endLock);
     return m_bEnded;

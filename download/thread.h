@@ -33,6 +33,8 @@ public:
     // Asks the thread to stop and waits as long as it takes; for destructors, which must not
     // leave a thread running in a half-destroyed object.
     void StopAndWait();
+    // Waits until a thread that was asked to stop has ended; at once when none runs.
+    void WaitForEnd();
     // True when no thread of this object is alive any more.
     bool HasEnded();
 

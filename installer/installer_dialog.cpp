@@ -296,7 +296,9 @@ void CQuellbridgerDlg::SetFreeSpaceText(const std::string& text) {
 }
 
 void CQuellbridgerDlg::SetWorkerInstallFolder(const std::string& path) {
-    if (m_pDownloadThread != nullptr && !m_pDownloadThread->IsRunning()) {
+    if (m_pDownloadThread != nullptr) {
+        // A stopped run may still be on its way out; it reads the folder until it ends.
+        m_pDownloadThread->WaitForEnd();
         m_pDownloadThread->m_strInstallFolder = path;
     }
 }
@@ -327,7 +329,6 @@ void CQuellbridgerDlg::OnStartDownload() {
         return;
     }
     SaveInstallFolder(folder);
-    m_pDownloadThread->m_strInstallFolder = folder;
     if (!m_pDownloadThread->Start()) {
         g_Log.Print(LOG_ERROR, "download thread start is failed");
         MessageBox(LoadFormatString(125), MB_OK);
