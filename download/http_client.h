@@ -12,7 +12,7 @@ class CHttpClient {
 public:
     // Bytes handed out per read; the buffer lives inside the object, so a download
     // allocates nothing per chunk.
-    static constexpr uint32_t TRANSFER_BUFFER_SIZE = 8192;
+    static constexpr uint32_t TRANSFER_BUFFER_SIZE = 65536;
 
     explicit CHttpClient(const HttpTimeouts& timeouts = HttpTimeouts{});
     virtual ~CHttpClient();
