@@ -221,6 +221,7 @@ bool CDownloadThread::DownloadAll() {
             return EndWith(client, 118, folderError);
         }
 
+        bool lastSkipped = false;
         switch (DecideLocalFile(i, entry, localPath, localSize)) {
             case Check::Skip:
                 m_nTotalDone += localSize;
@@ -230,7 +231,9 @@ bool CDownloadThread::DownloadAll() {
                 if (++i < count) {
                     continue;
                 }
-                return result;
+                // Earlier files of this run still have to reach the disk below.
+                lastSkipped = true;
+                break;
             case Check::Resume:
                 resume = true;
                 range = "Range:bytes=" + std::to_string(static_cast<int64_t>(localSize)) + "-";
@@ -239,6 +242,9 @@ bool CDownloadThread::DownloadAll() {
             case Check::Stopped:
                 localSize = 0;
                 break;
+        }
+        if (lastSkipped) {
+            break;
         }
 
         if (!IsRunning()) {
@@ -359,10 +365,11 @@ bool CDownloadThread::DownloadAll() {
         }
         client.CloseLocalFile();
         client.m_Wininet.Close();
-        if (complete && total == 0) {
-            // An empty file is complete as soon as its empty body is.
+        if (complete && percent != 100) {
+            // A body that ended without a byte (an empty file, or an empty answer to a range
+            // request) is verified like any other: only the checksum may call it complete.
             percent = 100;
-            if (!PostProgress(i, false, 0, 0)) {
+            if (!PostProgress(i, false, total, done)) {
                 return EndWith(client, 117);
             }
         }
