@@ -299,7 +299,7 @@ void DrawMountains(QPainter& painter, double width) {
 
     // Shadowed faces: the slope left of each peak turns away from the moon.
     painter.save();
-    painter.setClipPath(far.body);
+    painter.setClipPath(far.body, Qt::IntersectClip);
     for (size_t i = 0; i < far.peaks.size(); ++i) {
         const QPointF peak = far.peaks[i];
         const QPointF left = i > 0 ? far.valleys[i - 1] : peak + QPointF(-40, 40);
@@ -605,7 +605,7 @@ void DrawMakerLogo(QPainter& painter) {
     painter.save();
     QPainterPath inner;
     inner.addEllipse(centre, 9.6, 9.6);
-    painter.setClipPath(inner);
+    painter.setClipPath(inner, Qt::IntersectClip);
     painter.fillRect(QRectF(centre.x() - 10, centre.y() - 10, 20, 10), QColor(24, 34, 48));
     painter.fillRect(QRectF(centre.x() - 10, centre.y(), 20, 10), QColor(10, 14, 20));
     painter.setPen(QPen(QColor(240, 240, 240), 1.3, Qt::SolidLine, Qt::RoundCap));

@@ -4,6 +4,30 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+namespace {
+
+// Lines as a static text breaks them: at spaces and line breaks only, so a long file name or
+// path stays on its line (cut at the edge) instead of breaking after a slash.
+QStringList WrapAtSpaces(const QString& strText, const QFontMetrics& metrics, int nWidth) {
+    QStringList lines;
+    for (const QString& strParagraph : strText.split(u'\n')) {
+        QString strLine;
+        for (const QString& strWord : strParagraph.split(u' ')) {
+            const QString strCandidate = strLine.isEmpty() ? strWord : strLine + u' ' + strWord;
+            if (!strLine.isEmpty() && metrics.horizontalAdvance(strCandidate) > nWidth) {
+                lines << strLine;
+                strLine = strWord;
+            } else {
+                strLine = strCandidate;
+            }
+        }
+        lines << strLine;
+    }
+    return lines;
+}
+
+}  // namespace
+
 CTransparentStatic::CTransparentStatic(QWidget* pParent, uint32_t dwStyle)
     : QWidget(pParent), m_dwStyle(dwStyle) {
     // The background piece covers the whole label, so nothing needs erasing first; presses
@@ -92,9 +116,16 @@ void CTransparentStatic::Draw(QPainter* pDC, const QRect& rcPaint) {
             QFontMetrics(font()).elidedText(m_strText, Qt::ElideRight, rcClient.width());
         pDC->drawText(rcClient, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, strShown);
     } else {
-        pDC->drawText(rcClient,
-                      Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextExpandTabs,
-                      m_strText);
+        const QFontMetrics metrics(font());
+        int y = rcClient.top();
+        for (const QString& strLine : WrapAtSpaces(m_strText, metrics, rcClient.width())) {
+            if (y >= rcClient.bottom())
+                break;
+            pDC->drawText(QRect(rcClient.left(), y, rcClient.width(), metrics.height()),
+                          Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextExpandTabs,
+                          strLine);
+            y += metrics.lineSpacing();
+        }
     }
     pDC->restore();
 }

@@ -170,6 +170,43 @@ TEST_F(TransparentStaticTest, AmpersandsAreShownAsTheyAre) {
     EXPECT_GT(nRightmost, metrics.horizontalAdvance(QStringLiteral("&&&&&")));
 }
 
+TEST_F(TransparentStaticTest, LinesBreakAtSpacesOnly) {
+    auto* pName = new CTransparentStatic(&m_parent);
+    pName->setGeometry(0, 0, 120, 40);
+    pName->SetBackgroundPicture(m_picture);
+    const QImage piece = m_picture.copy(QRect(0, 0, 120, 40));
+    const int nLine = QFontMetrics(pName->font()).lineSpacing();
+    // Ink per line: {rightmost column on line 1, any ink on line 2}.
+    auto lines = [&]() {
+        QImage canvas(120, 40, QImage::Format_RGB32);
+        QPainter painter(&canvas);
+        pName->Draw(&painter, pName->rect());
+        painter.end();
+        int nRight = -1;
+        bool bSecond = false;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 120; ++x) {
+                if (canvas.pixel(x, y) == piece.pixel(x, y))
+                    continue;
+                if (y < nLine)
+                    nRight = std::max(nRight, x);
+                if (y >= nLine && y < 2 * nLine)
+                    bSecond = true;
+            }
+        return std::pair{nRight, bSecond};
+    };
+    // A long file name stays on its line, cut at the edge, not broken after a slash.
+    pName->SetWindowText("data/textures/terrain_winter_03.pak");
+    auto [nRight, bSecond] = lines();
+    EXPECT_GT(nRight, 110);
+    EXPECT_FALSE(bSecond);
+    // Words that do not fit go on to the next line.
+    pName->SetWindowText("Downloading terrain");
+    std::tie(nRight, bSecond) = lines();
+    EXPECT_LT(nRight, 110);
+    EXPECT_TRUE(bSecond);
+}
+
 TEST_F(TransparentStaticTest, EndEllipsisKeepsALongPathOnOneLine) {
     auto* pPath = new CTransparentStatic(&m_parent, SS_ENDELLIPSIS);
     pPath->setGeometry(10, 10, 120, 30);
