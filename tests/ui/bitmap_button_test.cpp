@@ -63,6 +63,8 @@ protected:
 
 class BitmapButtonTest : public ::testing::Test {
 protected:
+    // Members may be widgets: the application must exist before the fixture is built.
+    static void SetUpTestSuite() { EnsureApp(); }
     void SetUp() override { EnsureApp(); }
 };
 

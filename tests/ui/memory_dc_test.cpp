@@ -23,6 +23,8 @@ void EnsureApp() {
 
 class MemoryDCTest : public ::testing::Test {
 protected:
+    // Members may be widgets: the application must exist before the fixture is built.
+    static void SetUpTestSuite() { EnsureApp(); }
     void SetUp() override { EnsureApp(); }
 };
 

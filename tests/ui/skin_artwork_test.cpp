@@ -45,6 +45,8 @@ double Luminance(const QImage& image) {
 
 class SkinArtworkTest : public ::testing::Test {
 protected:
+    // Members may be widgets: the application must exist before the fixture is built.
+    static void SetUpTestSuite() { EnsureApp(); }
     void SetUp() override {
         EnsureApp();
         m_background = LoadBitmapResource(IDB_BACKGROUND).convertToFormat(QImage::Format_RGB32);
@@ -76,8 +78,9 @@ TEST_F(SkinArtworkTest, EveryButtonsPicturesMatchItsSize) {
         ASSERT_NE(pControl, nullptr);
         for (unsigned nId :
              {button.nNormal, button.nSelected, button.nFocused, button.nDisabled, button.nHover}) {
-            if (nId != 0)
+            if (nId != 0) {
                 EXPECT_EQ(LoadBitmapResource(nId).size(), pControl->rc.size()) << nId;
+            }
         }
     }
 }
@@ -151,8 +154,9 @@ TEST_F(SkinArtworkTest, PanelIsBlackAroundItsCaptionsAndBoxes) {
             bool bInside = false;
             for (const QRect& rc : drawn)
                 bInside |= rc.contains(x, y);
-            if (!bInside)
+            if (!bInside) {
                 ASSERT_TRUE(IsBlack(m_background.pixel(x, y))) << x << "," << y;
+            }
         }
     }
 }

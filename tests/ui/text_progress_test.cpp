@@ -34,6 +34,8 @@ bool IsGreenish(QColor c) {
 
 class TextProgressTest : public ::testing::Test {
 protected:
+    // Members may be widgets: the application must exist before the fixture is built.
+    static void SetUpTestSuite() { EnsureApp(); }
     void SetUp() override {
         EnsureApp();
         // The file bar's size: an interior of 247 x 14.

@@ -33,6 +33,8 @@ const QRect kLabelRect(30, 12, 160, 14);
 
 class TransparentStaticTest : public ::testing::Test {
 protected:
+    // Members may be widgets: the application must exist before the fixture is built.
+    static void SetUpTestSuite() { EnsureApp(); }
     void SetUp() override {
         EnsureApp();
         m_picture = Picture(QSize(240, 60));
