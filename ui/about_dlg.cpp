@@ -33,7 +33,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     m_stVersion->setTextFormat(Qt::PlainText);
     m_stVersion->setGeometry(DluRect(42, 14, 114, 8));
 
-    m_stCopyright = new QLabel(QStringLiteral("Copyright (C) 2023 HOLLOWMERE WORKS"), this);
+    m_stCopyright = new QLabel(QString::fromUtf8("\u00A9 2023 HOLLOWMERE WORKS"), this);
     m_stCopyright->setTextFormat(Qt::PlainText);
     m_stCopyright->setGeometry(DluRect(42, 26, 114, 8));
 

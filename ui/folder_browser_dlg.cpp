@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -79,6 +80,14 @@ CFolderBrowserDlg::CFolderBrowserDlg(const std::string& initialFolder,
 
     connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) { OnCurrentChanged(current); });
+    // Rows arrive as the model lists each folder and push the selection around; keep it in
+    // view once the view has laid them out.
+    // The model also sorts late, with a layout change.
+    const auto keepVisible = [this] {
+        QTimer::singleShot(0, this, [this] { KeepSelectionVisible(); });
+    };
+    connect(m_pModel, &QAbstractItemModel::rowsInserted, this, keepVisible);
+    connect(m_pModel, &QAbstractItemModel::layoutChanged, this, keepVisible);
     connect(m_btnNewFolder, &QPushButton::clicked, this, [this] { OnMakeNewFolder(); });
     connect(m_btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_btnCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -113,6 +122,19 @@ std::string CFolderBrowserDlg::GetSelectedPath() const {
         return {};
     }
     return m_pModel->filePath(index).toStdString();
+}
+
+void CFolderBrowserDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    KeepSelectionVisible();
+}
+
+void CFolderBrowserDlg::KeepSelectionVisible() {
+    const QModelIndex current = m_tree->currentIndex();
+    m_tree->doItemsLayout();  // a pending layout would leave the scroll range short
+    if (current.isValid() && !m_tree->viewport()->rect().contains(m_tree->visualRect(current))) {
+        m_tree->scrollTo(current, QAbstractItemView::PositionAtCenter);
+    }
 }
 
 QString CFolderBrowserDlg::GetStatusText() const {

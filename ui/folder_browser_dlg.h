@@ -47,8 +47,12 @@ public:
     QPushButton* m_btnOk;
     QPushButton* m_btnCancel;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void OnCurrentChanged(const QModelIndex& current);
+    void KeepSelectionVisible();
 
     QFileSystemModel* m_pModel;
     std::string m_strTotalSizeText;
