@@ -1,6 +1,6 @@
+// Thread: UI thread only; owned by its parent widget, owns its pictures.
 // Push button that shows nothing but a picture chosen by its state (normal, pressed, focused,
-// disabled) plus a hover picture while the pointer is over it; one colour of each picture is
-// transparent. Thread: UI thread only; owned by its parent widget, owns its pictures.
+// disabled), or a hover picture while the pointer is over it; one colour of each is transparent.
 #pragma once
 
 #include <QAbstractButton>

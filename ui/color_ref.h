@@ -1,5 +1,6 @@
+// Thread: any; plain values, no ownership.
 // Colour values in the 0x00BBGGRR form the progress bar and the skin tables use, and their
-// conversion to Qt colours. Thread: any; plain values, no ownership.
+// conversion to Qt colours.
 #pragma once
 
 #include <QColor>

@@ -1,6 +1,6 @@
-// Off-screen painting for one paint: draw into it, and the finished clip box reaches the target
-// in one copy when it is destroyed. Thread: UI thread; lives on the stack of one paint, does not
-// own the target painter.
+// Thread: UI thread; lives on the stack for one paint and does not own the target painter.
+// Off-screen painting: draw into it, and the finished clip box reaches the target in one copy
+// when it is destroyed.
 #pragma once
 
 #include <QImage>

@@ -1,5 +1,6 @@
-// Layout, control ids, colours and picture ids of the skinned main window: one table shared by
-// the window, its tests and the artwork generator. Thread: UI thread; constant data, no owner.
+// Thread: UI thread; constant tables owned by no one.
+// Layout, control ids, colours and picture ids of the skinned main window: one source shared by
+// the window, its tests and the artwork generator.
 #pragma once
 
 #include <QFont>

@@ -1,6 +1,6 @@
+// Thread: UI thread only; owned by its parent widget; the marquee direction is shared by all.
 // Progress bar that paints itself and writes its percentage (or its text) across the bar, the
 // letters changing colour exactly where the bar ends; optional marquee animation.
-// Thread: UI thread only; owned by its parent widget. The marquee direction is shared by all.
 #pragma once
 
 #include <QPalette>

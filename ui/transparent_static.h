@@ -1,6 +1,6 @@
+// Thread: UI thread only; owned by its parent widget, which supplies the background beneath.
 // Text label that lies on a painted background: draws its text with no background of its own and
 // wipes old text by putting back the piece of the background beneath it.
-// Thread: UI thread only; owned by its parent widget, which supplies the background.
 #pragma once
 
 #include <QImage>
