@@ -363,6 +363,11 @@ bool CDownloadThread::DownloadAll() {
                 return EndWith(client, 117);
             }
         }
+        if (complete && done > writebackFrom) {
+            // Start writing the rest out now; the flush before success then waits for less.
+            ::sync_file_range(client.m_hFile, static_cast<off_t>(writebackFrom), 0,
+                              SYNC_FILE_RANGE_WRITE);
+        }
         client.CloseLocalFile();
         client.m_Wininet.Close();
         if (complete && percent != 100) {
