@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include "ui/bitmap_button_ex.h"
+#include "ui/text_progress_ctrl.h"
+
 // The artwork is an object library archived into qb_ui; calling its initialiser keeps the
 // linker from dropping it.
 static void InitSkinResources() {
@@ -36,4 +39,27 @@ QImage LoadBitmapResource(unsigned nId) {
 QImage LoadIconResource(unsigned nId) {
     InitSkinResources();
     return QImage(QStringLiteral(":/icons/%1.png").arg(nId));
+}
+
+bool SetUpSkinButton(CBitmapButtonEx& button, const SkinButton& skin) {
+    if (const SkinControl* pControl = FindSkinControl(skin.nId))
+        button.move(pControl->rc.topLeft());
+    const bool bLoaded =
+        button.LoadBitmaps(skin.nNormal, skin.nSelected, skin.nFocused, skin.nDisabled);
+    button.SizeToContent();
+    button.SetHoverBitmap(skin.nHover);
+    return bLoaded && (skin.nHover == 0 || !LoadBitmapResource(skin.nHover).isNull());
+}
+
+void SetUpSkinProgressBar(CTextProgressCtrl& bar, const SkinProgressBar& skin) {
+    QPalette palette = bar.palette();
+    palette.setColor(QPalette::Button, ColorRefToQColor(SKIN_BAR_EDGE_COLOR));
+    bar.setPalette(palette);
+    bar.SetRange(skin.nMin, skin.nMax);
+    bar.SetBkColor(skin.crBk);
+    bar.SetBarColor(skin.crBar);
+    bar.SetTextColor(skin.crText);
+    bar.SetBarTextColor(skin.crBarText);
+    bar.SetTextAlign(skin.nTextAlign);
+    bar.SetShowPercent(skin.bShowPercent);
 }

@@ -241,6 +241,15 @@ inline constexpr QRect SKIN_SEPARATOR = QRect(QPoint(285, 217), QPoint(630, 217)
 // Left edge of the black right-hand panel; the game artwork lies left of it.
 inline constexpr int SKIN_PANEL_LEFT = 268;
 
+class CBitmapButtonEx;
+class CTextProgressCtrl;
+
+// The skin set-up of one control as the main window performs it. A button: LoadBitmaps,
+// SizeToContent at its place, SetHoverBitmap; false when a picture is missing. A bar: range,
+// colours, alignment and percentage in the table's order, and the edge colour.
+bool SetUpSkinButton(CBitmapButtonEx& button, const SkinButton& skin);
+void SetUpSkinProgressBar(CTextProgressCtrl& bar, const SkinProgressBar& skin);
+
 // "MS Shell Dlg" 9 points, the font of the window and of every control on it.
 QFont SkinDialogFont();
 

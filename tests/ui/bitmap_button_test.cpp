@@ -254,6 +254,20 @@ TEST_F(BitmapButtonTest, LoadsResourcePicturesAndSizesToTheNormalOne) {
     EXPECT_EQ(button.GetHoverBitmapID(), 0u);
 }
 
+TEST_F(BitmapButtonTest, SkinSetUpPlacesEveryButtonWithItsPictures) {
+    for (const SkinButton& skin : SKIN_BUTTONS) {
+        CBitmapButtonEx button;
+        EXPECT_TRUE(SetUpSkinButton(button, skin)) << skin.nId;
+        EXPECT_EQ(button.geometry(), FindSkinControl(skin.nId)->rc) << skin.nId;
+        EXPECT_EQ(button.GetHoverBitmapID(), skin.nHover);
+        const auto picture = [&](unsigned nState) { return button.ChoosePicture(nState); };
+        using P = CBitmapButtonEx::Picture;
+        EXPECT_EQ(picture(ODS_SELECTED), skin.nSelected ? P::Selected : P::Normal) << skin.nId;
+        EXPECT_EQ(picture(ODS_FOCUS), skin.nFocused ? P::Focused : P::Normal) << skin.nId;
+        EXPECT_EQ(picture(ODS_DISABLED), skin.nDisabled ? P::Disabled : P::Normal) << skin.nId;
+    }
+}
+
 TEST_F(BitmapButtonTest, ClickReachesTheOwnerAsClicked) {
     CBitmapButtonEx button;
     ASSERT_TRUE(button.LoadBitmaps(Solid(kNormal, QSize(20, 10))));

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <cmath>
 
+#include "ui/skin_layout.h"
 #include "ui/text_progress_ctrl.h"
 
 namespace {
@@ -393,6 +394,24 @@ TEST_F(TextProgressTest, MarqueeDirectionIsSharedByAllBars) {
     m_bar.SetPos(50);
     m_bar.OnTimer(CTextProgressCtrl::MARQUEE_TIMER_ID);
     EXPECT_EQ(m_bar.GetPos(), 49);
+}
+
+TEST_F(TextProgressTest, SkinSetUpGivesTheTotalBarItsLook) {
+    CTextProgressCtrl bar;
+    bar.setGeometry(FindSkinControl(IDC_TOTAL_PROGRESS)->rc);
+    bar.setFont(SkinDialogFont());
+    SetUpSkinProgressBar(bar, SKIN_PROGRESS_BARS[1]);
+    bar.SetPos(50);
+    const QImage image = Render(bar);
+    EXPECT_EQ(image.pixelColor(0, 0), ColorRefToQColor(SKIN_BAR_EDGE_COLOR));
+    EXPECT_EQ(image.pixelColor(2, 2), ColorRefToQColor(SKIN_ORANGE));
+    EXPECT_EQ(image.pixelColor(240, 2), QColor(0, 0, 0));
+    // The white percentage over both parts: only its pixels carry blue.
+    int nWhite = 0;
+    for (int y = 1; y < 15; ++y)
+        for (int x = 100; x < 150; ++x)
+            nWhite += image.pixelColor(x, y).blue() > 100;
+    EXPECT_GT(nWhite, 20);
 }
 
 class CountingBar : public CTextProgressCtrl {
