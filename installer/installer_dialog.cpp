@@ -329,6 +329,10 @@ void CQuellbridgerDlg::OnStartDownload() {
         return;
     }
     SaveInstallFolder(folder);
+    // A stopped run that outlasted Stop's wait posts its end record late; take it while it
+    // still counts as stopped, so it cannot end the new run as a failure.
+    m_pDownloadThread->WaitForEnd();
+    QCoreApplication::sendPostedEvents(this);
     if (!m_pDownloadThread->Start()) {
         g_Log.Print(LOG_ERROR, "download thread start is failed");
         MessageBox(LoadFormatString(125), MB_OK);
