@@ -248,25 +248,10 @@ void CQuellbridgerDlg::ResetProgressTexts() {
 
 void CQuellbridgerDlg::SetUpSkin() {
     for (const SkinProgressBar& item : SKIN_PROGRESS_BARS) {
-        auto* bar = qobject_cast<CTextProgressCtrl*>(GetDlgItem(item.nId));
-        bar->SetRange(item.nMin, item.nMax);
-        bar->SetBkColor(item.crBk);
-        bar->SetBarColor(item.crBar);
-        bar->SetTextColor(item.crText);
-        bar->SetBarTextColor(item.crBarText);
-        bar->SetTextAlign(item.nTextAlign);
-        bar->SetShowPercent(item.bShowPercent);
-        QPalette palette = bar->palette();
-        palette.setColor(QPalette::Button, QColor(GetRValue(SKIN_BAR_EDGE_COLOR),
-                                                  GetGValue(SKIN_BAR_EDGE_COLOR),
-                                                  GetBValue(SKIN_BAR_EDGE_COLOR)));
-        bar->setPalette(palette);
+        SetUpSkinProgressBar(*qobject_cast<CTextProgressCtrl*>(GetDlgItem(item.nId)), item);
     }
     for (const SkinButton& item : SKIN_BUTTONS) {
-        auto* button = qobject_cast<CBitmapButtonEx*>(GetDlgItem(item.nId));
-        button->LoadBitmaps(item.nNormal, item.nSelected, item.nFocused, item.nDisabled);
-        button->SizeToContent();
-        button->SetHoverBitmap(item.nHover);
+        SetUpSkinButton(*qobject_cast<CBitmapButtonEx*>(GetDlgItem(item.nId)), item);
     }
 }
 
