@@ -1,6 +1,7 @@
 #include "download/http_client.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,10 +52,19 @@ bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t*
 
 bool CHttpClient::OpenLocalFile(const std::string& path, bool append) {
     CloseLocalFile();
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
+    // O_NONBLOCK: a FIFO planted in the file's place must not block the open beyond any stop
+    // (it fails with ENXIO without a reader); it changes nothing for a regular file.
+    const int flags =
+        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (append ? O_APPEND : O_TRUNC);
     m_hFile = ::open(path.c_str(), flags, 0644);
     if (m_hFile < 0) {
         m_dwLastError = static_cast<uint32_t>(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(m_hFile, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_dwLastError = EINVAL;
+        CloseLocalFile();
         return false;
     }
     return true;
