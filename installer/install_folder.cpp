@@ -19,6 +19,23 @@ bool PathExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+// The folder shown, unless it is the default one that does not exist yet; then the nearest
+// sensible place to make it.
+std::string GetBrowseStartFolder(const std::string& current) {
+    const std::string defaultFolder = GetDefaultInstallFolder();
+    if (current != defaultFolder) {
+        return current;
+    }
+    if (PathExists(defaultFolder)) {
+        return defaultFolder;
+    }
+    std::string programFiles;
+    if (GetShellFolderPath(SHELL_FOLDER_PROGRAM_FILES, programFiles)) {
+        return programFiles;
+    }
+    return std::string(FALLBACK_BROWSE_FOLDER);
+}
+
 }  // namespace
 
 std::string GetDefaultInstallFolder() {
@@ -119,15 +136,7 @@ void DeleteInstallFolderKey() {
 
 void OnChangeFolder(IInstallFolderHost& host, uint64_t totalSize) {
     const std::string current = host.GetInstallFolderText();
-    const std::string defaultFolder = GetDefaultInstallFolder();
-    std::string initial;
-    if (current != defaultFolder) {
-        initial = current;
-    } else if (PathExists(defaultFolder)) {
-        initial = defaultFolder;
-    } else if (!GetShellFolderPath(SHELL_FOLDER_PROGRAM_FILES, initial)) {
-        initial = FALLBACK_BROWSE_FOLDER;
-    }
+    const std::string initial = GetBrowseStartFolder(current);
 
     std::string chosen;
     switch (host.BrowseForFolder(initial, FormatSizeText(totalSize), chosen)) {
