@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "support/env_guard.h"
+#include "support/sandbox.h"
 #include "ui/about_dlg.h"
 
 namespace {
@@ -23,7 +25,14 @@ void EnsureApp() {
 
 class AboutDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureApp(); }
+    // Qt and fontconfig read and cache below HOME: keep them in the sandbox.
+    void SetUp() override {
+        m_env.UseHome(m_box.Path());
+        EnsureApp();
+    }
+
+    Sandbox m_box;
+    EnvGuard m_env;
 };
 
 TEST_F(AboutDialogTest, ShowsIconNameAndOkAtTemplatePlaces) {

@@ -13,6 +13,7 @@
 #include "platform/disk.h"
 #include "platform/string_table.h"
 #include "platform/text_format.h"
+#include "support/env_guard.h"
 #include "support/sandbox.h"
 #include "ui/folder_browser_dlg.h"
 
@@ -38,12 +39,14 @@ std::string Line(const std::string& path) {
 class FolderBrowserDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        m_env.UseHome(m_box.Path());  // Qt and fontconfig read and cache below HOME
         EnsureApp();
         fs::create_directories(m_box.Path() / "Games/Talvermoor");
         m_initial = (m_box.Path() / "Games/Talvermoor").string();
     }
 
     Sandbox m_box;
+    EnvGuard m_env;
     std::string m_initial;
 };
 

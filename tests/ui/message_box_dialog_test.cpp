@@ -11,6 +11,8 @@
 #include <QUrl>
 
 #include "platform/string_table.h"
+#include "support/env_guard.h"
+#include "support/sandbox.h"
 #include "ui/message_box_dlg.h"
 
 namespace {
@@ -57,7 +59,14 @@ namespace {
 
 class MessageBoxDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureApp(); }
+    // Qt and fontconfig read and cache below HOME: keep them in the sandbox.
+    void SetUp() override {
+        m_env.UseHome(m_box.Path());
+        EnsureApp();
+    }
+
+    Sandbox m_box;
+    EnvGuard m_env;
 };
 
 TEST_F(MessageBoxDialogTest, LinksOfMissingPackagesAndTheHeight) {
