@@ -42,6 +42,11 @@ uint32_t GetFileSize64(const char* fileName, uint64_t* size) {
     if (S_ISDIR(st.st_mode)) {
         return EISDIR;
     }
+    // A pipe or device has no size of its own, and reading one for its checksum could block
+    // until another process writes to it.
+    if (!S_ISREG(st.st_mode)) {
+        return EINVAL;
+    }
     *size = static_cast<uint64_t>(st.st_size);
     return 0;
 }
