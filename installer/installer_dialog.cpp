@@ -658,11 +658,18 @@ void CQuellbridgerDlg::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 void CQuellbridgerDlg::mousePressEvent(QMouseEvent* e) {
-    // The window has no caption: any press on its face moves it.
-    if (e->button() == Qt::LeftButton && windowHandle() != nullptr) {
-        windowHandle()->startSystemMove();
+    // The window has no caption: any press on its face moves it. Presses on buttons and bars
+    // stay with them and never get here; labels let presses through.
+    if (e->button() == Qt::LeftButton) {
+        StartWindowDrag();
     }
     QDialog::mousePressEvent(e);
+}
+
+void CQuellbridgerDlg::StartWindowDrag() {
+    if (windowHandle() != nullptr) {
+        windowHandle()->startSystemMove();
+    }
 }
 
 void CQuellbridgerDlg::closeEvent(QCloseEvent* e) {

@@ -103,6 +103,9 @@ protected:
     virtual uint32_t TimeNow() const;
     virtual uint64_t QueryDiskFreeSize(const std::string& path) const;
 
+    // Runs the window manager's move loop, as a press on a caption would; replaceable in tests.
+    virtual void StartWindowDrag();
+
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
