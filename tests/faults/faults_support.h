@@ -1,0 +1,141 @@
+// Shared pieces of the fault, crash, full-disk and soak tests: file corpora and their lists,
+// runs of the worker and of quellbridger-cli as a child process, tree snapshots and log checks.
+// Thread: the test's thread; a ChildProcess owns its process until it is waited for.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/download_notify.h"
+#include "download/download_queue.h"
+#include "download/file_list.h"
+#include "support/fault_server.h"
+#include "support/sandbox.h"
+
+namespace faults {
+
+struct CorpusFile {
+    std::string name;
+    std::string bytes;
+};
+using Corpus = std::vector<CorpusFile>;
+
+// The list of the corpus as the publisher makes it, served below baseUrl.
+CFileList MakeList(const std::string& baseUrl, const Corpus& corpus);
+// The list as the JSON document the server publishes.
+std::string ListDocument(const CFileList& list);
+
+// Serves every file of the corpus at "/" + its name; shape, when given, changes each route.
+void ServeCorpus(FaultServer& server, const Corpus& corpus,
+                 const std::function<void(FaultRoute&)>& shape = {});
+
+uint64_t FileSize(const std::filesystem::path& path);
+// Writes the bytes to path, making its folders; fails the test when it cannot.
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+
+// Every entry below root: folders as "name/", links as "name -> target", files with their
+// size and MD5, for "nothing was written" checks. Entries whose first part is in skip are
+// left out.
+std::map<std::string, std::string> Tree(const std::filesystem::path& root,
+                                        const std::vector<std::string>& skip = {});
+
+// Empty when every file of the corpus in folder is absent or holds the first bytes of its
+// listed content (never more); otherwise what is wrong with the first file that is not.
+std::string CheckPrefixes(const std::filesystem::path& folder, const Corpus& corpus);
+// Empty when every file of the corpus in folder has its listed size and MD5.
+std::string CheckComplete(const std::filesystem::path& folder, const Corpus& corpus);
+
+struct RunOutcome {
+    std::unique_ptr<DownloadResult> result;
+    std::deque<std::unique_ptr<DownloadProgress>> progress;
+};
+
+// Starts the worker and collects its records until the end-of-run record (or the time-out).
+template <class Worker>
+RunOutcome RunToEnd(Worker& worker, CDownloadQueue& queue,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
+    RunOutcome out;
+    if (worker.Start()) {
+        out.result = queue.WaitFinished(timeout, &out.progress);
+    }
+    return out;
+}
+
+// The lines of a UTF-16LE log file, as UTF-8 without their CR LF. torn is set when the
+// bytes are not whole lines (an odd byte count, a lone surrogate, a missing CR LF at the end).
+std::vector<std::string> ReadUtf16Lines(const std::string& bytes, bool* torn);
+// True for a line the log writes: bare (here only the empty separator line) or
+// "[hh:mm:ss,mmm] [LEVEL] message " with its closing blank.
+bool IsWholeLogLine(const std::string& line);
+
+struct ChildResult {
+    int exitCode = -1;  // -1 when it did not exit normally
+    int signal = 0;     // the signal that ended it, 0 when it exited
+    std::string out;
+    std::string err;
+};
+
+struct ChildOptions {
+    std::vector<std::string> args;           // args[0] is the program
+    std::map<std::string, std::string> env;  // replaces these; HOME, XDG_* and proxies are cleared
+    std::filesystem::path outFile;
+    std::filesystem::path errFile;
+    // A file-size limit for the child (RLIMIT_FSIZE) with SIGXFSZ ignored, so writes past it
+    // fail with EFBIG as on a full disk.
+    std::optional<rlim_t> fileSizeLimit;
+};
+
+// One child process; killed and reaped by the destructor when still running.
+class ChildProcess {
+public:
+    explicit ChildProcess(const ChildOptions& options);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
+    // True while the child has not ended (it is not reaped by the check).
+    bool Running() const;
+    void Signal(int sig) const;
+    // Waits for the end; a child still running after timeout is killed and reported so.
+    ChildResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+private:
+    pid_t m_pid = -1;
+    std::filesystem::path m_out;
+    std::filesystem::path m_err;
+};
+
+// A sandboxed home and state folder for runs of quellbridger-cli.
+class CliHome {
+public:
+    CliHome();
+    const std::filesystem::path& Root() const { return m_box.Path(); }
+    std::filesystem::path LogFolder() const { return Root() / "state/Quellbridger"; }
+    // The options of one run of the program with these arguments.
+    ChildOptions Options(const std::vector<std::string>& args) const;
+    ChildResult Run(const std::vector<std::string>& args);
+    // Every line of every log file of the program, and whether any file had a torn line.
+    std::vector<std::string> LogLines(bool* torn) const;
+
+private:
+    Sandbox m_box;
+    mutable int m_serial = 0;
+};
+
+std::string Today();
+
+}  // namespace faults
