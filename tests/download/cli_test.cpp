@@ -1,0 +1,399 @@
+// quellbridger-cli end to end: the built program run as a child process against nginx and the
+// fault server, with its home and log folders inside a sandbox.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download/list_fetch.h"
+#include "platform/string_table.h"
+#include "support/closed_port.h"
+#include "support/fault_server.h"
+#include "support/nginx_server.h"
+#include "support/sandbox.h"
+#include "support/test_data.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct ChildResult {
+    int exitCode = -1;  // -1 when it did not exit normally
+    int signal = 0;
+    std::string out;
+    std::string err;
+};
+
+// One run of a tool with its output in files of the sandbox and a private environment.
+class Child {
+public:
+    Child(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+          const fs::path& folder, const fs::path& stdoutFile = {})
+        : m_out(stdoutFile.empty() ? folder / ("out-" + std::to_string(++s_serial)) : stdoutFile),
+          m_err(folder / ("err-" + std::to_string(++s_serial))) {
+        std::vector<std::string> envText;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            if (!env.count(name) && name != "QUELLBRIDGER_FILE_LIST_URL" &&
+                name.rfind("XDG_", 0) != 0) {
+                envText.push_back(entry);
+            }
+        }
+        for (const auto& [name, value] : env) {
+            envText.push_back(name + "=" + value);
+        }
+        std::vector<char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& entry : envText) {
+            envp.push_back(const_cast<char*>(entry.c_str()));
+        }
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&files, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        // The child starts with the default handling of the signals the tests send.
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGTERM);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        if (posix_spawn(&m_pid, argv[0], &files, &attr, argv.data(), envp.data()) != 0) {
+            m_pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&files);
+        posix_spawnattr_destroy(&attr);
+    }
+
+    ~Child() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    bool Started() const { return m_pid > 0; }
+    void Signal(int sig) const { ::kill(m_pid, sig); }
+
+    // Waits for the end; a child still running after timeout is killed and reported so.
+    ChildResult Wait(std::chrono::milliseconds timeout = 15s) {
+        ChildResult result;
+        const auto deadline = Clock::now() + timeout;
+        int status = 0;
+        while (m_pid > 0) {
+            const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+            if (done == m_pid) {
+                m_pid = -1;
+                if (WIFEXITED(status)) {
+                    result.exitCode = WEXITSTATUS(status);
+                } else if (WIFSIGNALED(status)) {
+                    result.signal = WTERMSIG(status);
+                }
+                break;
+            }
+            if (Clock::now() >= deadline) {
+                ADD_FAILURE() << "the child did not end in time";
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, nullptr, 0);
+                m_pid = -1;
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        result.out = ReadFileBytes(m_out);
+        result.err = ReadFileBytes(m_err);
+        return result;
+    }
+
+private:
+    static inline int s_serial = 0;
+    fs::path m_out;
+    fs::path m_err;
+    pid_t m_pid = -1;
+};
+
+// A home, a state folder and a scratch folder for one test's runs of the program.
+struct CliHome {
+    Sandbox box;
+    std::map<std::string, std::string> env{
+        {"HOME", (box.Path() / "home").string()},
+        {"XDG_STATE_HOME", (box.Path() / "state").string()},
+    };
+
+    CliHome() {
+        fs::create_directories(box.Path() / "home");
+        fs::create_directories(box.Path() / "scratch");
+    }
+
+    ChildResult Run(std::vector<std::string> args,
+                    const std::map<std::string, std::string>& extra = {}) {
+        args.insert(args.begin(), QB_CLI_PATH);
+        std::map<std::string, std::string> all = env;
+        all.insert(extra.begin(), extra.end());
+        Child child(args, all, box.Path() / "scratch");
+        EXPECT_TRUE(child.Started());
+        return child.Wait();
+    }
+
+    fs::path LogFolder() const { return box.Path() / "state/Quellbridger"; }
+};
+
+// The list document for the files below docs, served at url, as the publisher makes it.
+std::string MakeListDocument(const fs::path& docs, const std::string& url, const fs::path& folder) {
+    Child child({QB_MKLIST_PATH, docs.string(), url}, {}, folder, folder / "filelist.json");
+    EXPECT_TRUE(child.Started());
+    const ChildResult result = child.Wait();
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return result.out;
+}
+
+std::string Today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &local);
+    return text;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+uint64_t FileSize(const fs::path& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    return error ? 0 : size;
+}
+
+TEST(QuellbridgerCli, DownloadsVerifiesAndSkipsOnTheNextRun) {
+    Sandbox docs;
+    const std::map<std::string, std::string> corpus{
+        {"QXLauncher.exe", MakeBytes(2000, 1)},
+        {"data/a.pak", MakeBytes(300000, 2)},
+        {"data/maps/m1.map", MakeBytes(50000, 3)},
+        {"empty.txt", ""},
+    };
+    for (const auto& [name, bytes] : corpus) {
+        docs.Write(name, bytes);
+    }
+    NginxServer nginx(docs.Path());
+    ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+    CliHome home;
+    const std::string document =
+        MakeListDocument(docs.Path(), nginx.BaseUrl(), home.box.Path() / "scratch");
+    docs.Write("filelist.json", document);
+    const std::string listUrl = nginx.BaseUrl() + "filelist.json";
+
+    const std::string dayBefore = Today();
+    // No --dir: the default folder below the (sandboxed) home.
+    const ChildResult first = home.Run({"--list", listUrl});
+    const fs::path install = home.box.Path() / "home/Games/HOLLOWMERE WORKS/Talvermoor";
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.err, "");
+    for (const auto& [name, bytes] : corpus) {
+        EXPECT_EQ(Md5Hex(ReadFileBytes(install / name)), Md5Hex(bytes)) << name;
+        EXPECT_EQ(FileSize(install / name), bytes.size()) << name;
+        EXPECT_TRUE(Contains(first.out, "] " + name + " downloaded")) << first.out;
+    }
+    EXPECT_TRUE(Contains(first.out, "All 4 files are in place in " + install.string()))
+        << first.out;
+
+    // The same daily log as the installer, in the state folder.
+    const std::string day = Today();
+    EXPECT_TRUE(fs::exists(home.LogFolder() / ("Quellbridger_" + day + ".txt")) ||
+                fs::exists(home.LogFolder() / ("Quellbridger_" + dayBefore + ".txt")));
+
+    // Everything is in place: the next run only checks, and --quiet prints nothing.
+    const size_t requestsBefore = nginx.WaitForRequests(5).size();
+    const ChildResult second = home.Run({"--quiet", "--list", listUrl, "--dir", install.string()});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(second.out, "");
+    EXPECT_EQ(second.err, "");
+    const std::vector<NginxRequest> requests = nginx.WaitForRequests(requestsBefore + 1);
+    ASSERT_EQ(requests.size(), requestsBefore + 1);
+    EXPECT_EQ(requests.back().uri, "/filelist.json");
+    EXPECT_EQ(requests.back().userAgent, "HttpClient/1.0");
+
+    const ChildResult third = home.Run({"--list", listUrl, "--dir", install.string()});
+    EXPECT_EQ(third.exitCode, 0) << third.err;
+    EXPECT_TRUE(Contains(third.out, "] data/a.pak already complete")) << third.out;
+}
+
+TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
+    const std::string file = MakeBytes(1000, 11);
+    FaultServer server;
+    ClosedPort closed;
+    CliHome home;
+    Sandbox docs;
+    docs.Write("f.bin", file);
+    auto serveList = [&](const std::string& path, std::string text) {
+        FaultRoute route;
+        route.body = std::move(text);
+        server.SetRoute(path, route);
+    };
+    const std::string good =
+        MakeListDocument(docs.Path(), server.BaseUrl(), home.box.Path() / "scratch");
+    std::string otherVersion = good;
+    otherVersion.replace(otherVersion.find(INSTALLER_VERSION), 13, "2023.8.14.1");
+    std::string unsafe = good;
+    unsafe.replace(unsafe.find("\"f.bin\""), 7, "\"../f.bin\"");
+    serveList("/other.json", otherVersion);
+    serveList("/unsafe.json", unsafe);
+    serveList("/unreachable.json",
+              MakeListDocument(docs.Path(), closed.BaseUrl(), home.box.Path() / "scratch"));
+    const fs::path install = home.box.Path() / "install";
+
+    struct Case {
+        const char* label;
+        std::vector<std::string> args;
+        std::map<std::string, std::string> env;
+        int exitCode;
+        std::string err;  // part of standard error
+        std::string out;  // part of standard output
+    };
+    const Case cases[] = {
+        {"help",
+         {"--help"},
+         {},
+         0,
+         "",
+         "Usage: quellbridger-cli [--list URL] [--dir DIR] [--quiet]"},
+        {"unknown option", {"--bogus"}, {}, 2, "unknown or incomplete option '--bogus'", ""},
+        {"option without its value", {"--dir"}, {}, 2, "Usage: quellbridger-cli", ""},
+        {"list not found",
+         {"--dir", install.string()},
+         {{"QUELLBRIDGER_FILE_LIST_URL", server.Url("missing.json")}},
+         2,
+         LoadFormatString(104, 404L),
+         ""},
+        {"list of another version",
+         {"--list", server.Url("other.json"), "--dir", install.string()},
+         {},
+         2,
+         LoadFormatString(122),
+         ""},
+        {"invalid list",
+         {"--list", server.Url("unsafe.json"), "--dir", install.string()},
+         {},
+         2,
+         LoadFormatString(105),
+         ""},
+        {"list server unreachable",
+         {"--list", closed.BaseUrl() + "filelist.json", "--dir", install.string()},
+         {},
+         2,
+         LoadFormatString(104, static_cast<long>(CURLE_COULDNT_CONNECT)),
+         ""},
+        {"file server unreachable",
+         {"--list", server.Url("unreachable.json"), "--dir", install.string()},
+         {},
+         1,
+         LoadFormatString(104, static_cast<long>(CURLE_COULDNT_CONNECT)),
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ChildResult result = home.Run(c.args, c.env);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+        EXPECT_TRUE(Contains(result.err, c.err)) << result.err;
+        EXPECT_TRUE(Contains(result.out, c.out)) << result.out;
+        if (c.exitCode != 0) {
+            EXPECT_FALSE(Contains(result.out, "All ")) << result.out;
+        }
+    }
+    // Nothing was written for any failure; the list that was refused named f.bin only.
+    EXPECT_FALSE(fs::exists(home.box.Path() / "f.bin"));
+    EXPECT_FALSE(fs::exists(install / "f.bin"));
+    EXPECT_EQ(server.Hits("/f.bin"), 0u);
+}
+
+// Ctrl-C (or a termination request) stops the run, keeps the partial file and exits 130;
+// the next run resumes it with a range request and completes.
+TEST(QuellbridgerCli, InterruptKeepsThePartialFileForTheNextRun) {
+    const std::string big = MakeBytes(200000, 21);
+    for (const int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig == SIGINT ? "SIGINT" : "SIGTERM");
+        FaultServer server;
+        CliHome home;
+        Sandbox docs;
+        docs.Write("big.bin", big);
+        FaultRoute list;
+        list.body = MakeListDocument(docs.Path(), server.BaseUrl(), home.box.Path() / "scratch");
+        server.SetRoute("/filelist.json", list);
+        FaultRoute slow;
+        slow.body = big;
+        slow.trickleBytesPerSecond = 20000;
+        server.SetRoute("/big.bin", slow);
+        const fs::path install = home.box.Path() / "install";
+
+        std::map<std::string, std::string> env = home.env;
+        Child child({QB_CLI_PATH, "--list", server.Url("filelist.json"), "--dir", install.string()},
+                    env, home.box.Path() / "scratch");
+        ASSERT_TRUE(child.Started());
+        const auto deadline = Clock::now() + 5s;
+        while (FileSize(install / "big.bin") == 0 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_GT(FileSize(install / "big.bin"), 0u);
+        const auto begin = Clock::now();
+        child.Signal(sig);
+        const ChildResult stopped = child.Wait();
+        EXPECT_LT(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count(),
+            2500);
+        EXPECT_EQ(stopped.exitCode, 130) << stopped.err;
+        EXPECT_TRUE(Contains(stopped.out, "Stopped. Run again to resume.")) << stopped.out;
+        const uint64_t partial = FileSize(install / "big.bin");
+        EXPECT_GT(partial, 0u);
+        EXPECT_LT(partial, big.size());
+        EXPECT_TRUE(ReadFileBytes(install / "big.bin") == big.substr(0, partial));
+
+        FaultRoute fast;
+        fast.body = big;
+        server.SetRoute("/big.bin", fast);
+        const ChildResult resumed =
+            home.Run({"--list", server.Url("filelist.json"), "--dir", install.string()});
+        EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+        EXPECT_TRUE(ReadFileBytes(install / "big.bin") == big);
+        std::vector<std::string> ranges;
+        for (const FaultRequest& request : server.Requests()) {
+            if (request.path == "/big.bin") {
+                ranges.push_back(request.Header("Range"));
+            }
+        }
+        EXPECT_EQ(ranges, (std::vector<std::string>{"", "bytes=" + std::to_string(partial) + "-"}));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,1077 @@
+// The download worker against real nginx and the fault server: the decision table, the
+// transfer, the verification, stops and the hardening of names, links and long bodies.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download/download_queue.h"
+#include "download/download_thread.h"
+#include "download/file_list_check.h"
+#include "download/http_client.h"
+#include "download/list_fetch.h"
+#include "platform/disk.h"
+#include "platform/log.h"
+#include "platform/string_table.h"
+#include "support/fault_server.h"
+#include "support/log_capture.h"
+#include "support/nginx_server.h"
+#include "support/sandbox.h"
+#include "support/test_data.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::atomic<int> g_syncfsCalls{0};
+
+}  // namespace
+
+// Counts the flushes of the code under test, which links into this program; the flush still
+// happens.
+extern "C" int syncfs(int fd) noexcept {
+    g_syncfsCalls.fetch_add(1);
+    return static_cast<int>(::syscall(SYS_syncfs, fd));
+}
+
+namespace {
+
+// Short enough that nothing in a test waits long; stalls are ended by the tests' stops.
+const HttpTimeouts kQuick{2000, 5};
+// The most one read hands over, so the most the first progress record can show.
+constexpr uint64_t kChunk = CHttpClient::TRANSFER_BUFFER_SIZE;
+constexpr auto kRunTimeout = 8000ms;
+
+struct Item {
+    std::string name;
+    std::string bytes;
+};
+
+CFileList MakeList(const std::string& url, const std::vector<Item>& items) {
+    CFileList list;
+    list.Version = INSTALLER_VERSION;
+    list.URL = url;
+    for (const Item& item : items) {
+        list.FileList.push_back({item.name, item.bytes.size(), Md5Hex(item.bytes)});
+        list.TotalSize += item.bytes.size();
+    }
+    list.TotalCount = static_cast<int32_t>(items.size());
+    return list;
+}
+
+// The worker's log lines as "LEVEL text", read from a private file.
+class LevelLog {
+public:
+    explicit LevelLog(const fs::path& folder) : m_capture(folder) { g_Log.m_bDecorate = true; }
+
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> out;
+        for (const std::string& line : m_capture.Lines()) {
+            // "[hh:mm:ss,mmm] [LEVEL] text "
+            const size_t open = line.find("] [");
+            const size_t close = open == std::string::npos ? open : line.find("] ", open + 3);
+            if (close == std::string::npos || line.empty() || line.back() != ' ') {
+                out.push_back(line);
+                continue;
+            }
+            out.push_back(line.substr(open + 3, close - open - 3) + " " +
+                          line.substr(close + 2, line.size() - close - 3));
+        }
+        return out;
+    }
+
+    bool Has(const std::string& text) const {
+        for (const std::string& line : Lines()) {
+            if (line.find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    LogCapture m_capture;
+};
+
+struct RunOutcome {
+    std::unique_ptr<DownloadResult> result;
+    std::deque<std::unique_ptr<DownloadProgress>> progress;
+};
+
+RunOutcome RunToEnd(CDownloadThread& worker, CDownloadQueue& queue) {
+    RunOutcome out;
+    if (worker.Start()) {
+        out.result = queue.WaitFinished(kRunTimeout, &out.progress);
+    }
+    return out;
+}
+
+std::vector<DownloadProgress> ForFile(const RunOutcome& run, int32_t index) {
+    std::vector<DownloadProgress> out;
+    for (const auto& record : run.progress) {
+        if (record->nFileIndex == index) {
+            out.push_back(*record);
+        }
+    }
+    return out;
+}
+
+// Every entry below root, with the size of each file, for "nothing was written" checks.
+std::set<std::string> Tree(const fs::path& root) {
+    std::set<std::string> out;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        std::string entry = it->path().lexically_relative(root).string();
+        if (it->is_symlink()) {
+            entry += " -> " + fs::read_symlink(it->path()).string();
+        } else if (it->is_regular_file()) {
+            entry += " " + std::to_string(it->file_size());
+        }
+        out.insert(entry);
+    }
+    return out;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// Takes records until a progress record of the file arrives; the others are kept in seen.
+bool WaitForProgress(CDownloadQueue& queue, int32_t index,
+                     std::deque<std::unique_ptr<DownloadProgress>>& seen) {
+    const auto deadline = Clock::now() + kRunTimeout;
+    while (Clock::now() < deadline) {
+        CDownloadQueue::Record record;
+        if (!queue.Take(record, 100ms)) {
+            continue;
+        }
+        auto* progress = std::get_if<std::unique_ptr<DownloadProgress>>(&record);
+        if (progress == nullptr) {
+            return false;  // the run ended first
+        }
+        const bool hit = (*progress)->nFileIndex == index && !(*progress)->bSkipped;
+        seen.push_back(std::move(*progress));
+        if (hit) {
+            return true;
+        }
+    }
+    return false;
+}
+
+uint64_t FileSize(const fs::path& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    return error ? 0 : size;
+}
+
+long Ms(Clock::duration d) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+// A run that ignores the running flag until released, like a worker held in a slow call.
+class HeldThread : public CThread {
+public:
+    ~HeldThread() override {
+        Release();
+        StopAndWait();
+    }
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_released = true;
+        }
+        m_wake.notify_all();
+    }
+    std::atomic<int> m_runs{0};
+    std::atomic<int> m_active{0};
+    std::atomic<int> m_mostActive{0};
+
+protected:
+    void Run() override {
+        const int active = ++m_active;
+        m_mostActive.store(std::max(m_mostActive.load(), active));
+        ++m_runs;
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_wake.wait(lock, [this] { return m_released; });
+        --m_active;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_released = false;
+};
+
+// Stop gives up after its wait; a Start after it waits for the old thread, so two never run.
+TEST(DownloadThread, StartAfterAnUnfinishedStopWaitsForTheOldThread) {
+    HeldThread thread;
+    ASSERT_TRUE(thread.Start());
+    ASSERT_TRUE(WaitUntil([&] { return thread.m_runs == 1; }, 2000ms));
+    const auto begin = Clock::now();
+    thread.Stop();
+    const long took = Ms(Clock::now() - begin);
+    EXPECT_GE(took, CThread::STOP_WAIT_MS - 50);
+    EXPECT_LT(took, 2500);
+    EXPECT_FALSE(thread.HasEnded());
+    EXPECT_FALSE(thread.IsRunning());
+
+    std::atomic<bool> started{false};
+    std::thread starter([&] { started = thread.Start(); });
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(started);
+    EXPECT_EQ(thread.m_runs, 1);
+    thread.Release();
+    starter.join();
+    EXPECT_TRUE(started);
+    ASSERT_TRUE(WaitUntil([&] { return thread.HasEnded(); }, 2000ms));
+    EXPECT_EQ(thread.m_runs, 2);
+    EXPECT_EQ(thread.m_mostActive, 1);
+}
+
+TEST(DownloadThread, TwoFilesFirstCompleteSecondAbsent) {
+    Sandbox docs;
+    Sandbox box;
+    const std::string first = MakeBytes(3000, 1);
+    const std::string second = MakeBytes(20000, 2);
+    docs.Write("first.bin", first);
+    docs.Write("data/second.bin", second);
+    NginxServer nginx(docs.Path());
+    ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+    box.Write("install/first.bin", first);
+    LevelLog log(box.Path() / "log");
+
+    CDownloadQueue queue;
+    CDownloadThread worker(
+        MakeList(nginx.BaseUrl(), {{"first.bin", first}, {"data/second.bin", second}}), &queue,
+        (box.Path() / "install").string(), kQuick);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+
+    EXPECT_EQ(run.result->bSucceeded, 1);
+    EXPECT_EQ(run.result->szMessage, "");
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               "INFO download file : (0) first.bin",
+                               "INFO file is exist",
+                               "INFO file checksum is valid so download skip",
+                               "INFO download file : (1) data/second.bin",
+                               "INFO (100%) file download success",
+                           }));
+
+    ASSERT_GE(run.progress.size(), 2u);
+    const DownloadProgress& skipped = *run.progress.front();
+    EXPECT_EQ(skipped.nFileIndex, 0);
+    EXPECT_EQ(skipped.bSkipped, 1);
+    EXPECT_EQ(skipped.nFileTotal, 3000u);
+    EXPECT_EQ(skipped.nFileDone, 3000u);
+    EXPECT_EQ(ForFile(run, 0).size(), 1u);
+
+    // The first chunk, about one a second, and the one at 100 % (one record when the first
+    // chunk is the whole file); nothing skipped, every count growing.
+    const std::vector<DownloadProgress> transfer = ForFile(run, 1);
+    ASSERT_GE(transfer.size(), 1u);
+    EXPECT_EQ(run.progress.size(), 1 + transfer.size());
+    EXPECT_LE(transfer.front().nFileDone, kChunk);
+    EXPECT_EQ(transfer.back().nFileDone, 20000u);
+    uint64_t before = 0;
+    for (const DownloadProgress& record : transfer) {
+        EXPECT_EQ(record.bSkipped, 0);
+        EXPECT_EQ(record.nFileTotal, 20000u);
+        EXPECT_GT(record.nFileDone, before);
+        EXPECT_EQ(record.dwStartTime, transfer.front().dwStartTime);
+        before = record.nFileDone;
+    }
+
+    EXPECT_EQ(box.Read("install/first.bin"), first);
+    EXPECT_TRUE(box.Read("install/data/second.bin") == second);
+    EXPECT_EQ(worker.m_nTotalDone, 23000u);
+
+    // Only the missing file went over the wire, asked for as the installer asks.
+    const std::vector<NginxRequest> requests = nginx.WaitForRequests(1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].uri, "/data/second.bin");
+    EXPECT_EQ(requests[0].range, "");
+    EXPECT_EQ(requests[0].userAgent, "Quellbridger");
+    EXPECT_EQ(requests[0].cacheControl, "no-cache");
+    EXPECT_EQ(requests[0].pragma, "no-cache");
+}
+
+// The decision table for a file with folder levels: whatever is on disk, the run ends with
+// the served bytes at the file's full path, asking for a range only for a short file.
+TEST(DownloadThread, DecidesFromTheLocalFileAndEndsWithTheServedBytes) {
+    const std::string name = "maps/deep/f.bin";
+    const std::string right = MakeBytes(300000, 11);
+    std::string flipped = right;
+    flipped[150000] = static_cast<char>(flipped[150000] ^ 0x20);
+
+    struct Case {
+        const char* label;
+        std::optional<std::string> local;
+        std::vector<std::string> decision;
+        std::string range;
+        uint64_t resumed;
+    };
+    const Case cases[] = {
+        {"absent", std::nullopt, {}, "", 0},
+        {"short",
+         right.substr(0, 1000),
+         {"INFO file is exist", "INFO file download relay mode"},
+         "bytes=1000-",
+         1000},
+        {"larger",
+         MakeBytes(360000, 12),
+         {"INFO file is exist", "WARNING local file is bigger so re-download"},
+         "",
+         0},
+        {"corrupted",
+         flipped,
+         {"INFO file is exist", "WARNING invalid file checksum so re-download"},
+         "",
+         0},
+    };
+
+    Sandbox docs;
+    docs.Write(name, right);
+    NginxServer nginx(docs.Path());
+    ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+    size_t requestCount = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Sandbox box;
+        if (c.local) {
+            box.Write("install/" + name, *c.local);
+        }
+        LevelLog log(box.Path() / "log");
+        CDownloadQueue queue;
+        CDownloadThread worker(MakeList(nginx.BaseUrl(), {{name, right}}), &queue,
+                               (box.Path() / "install").string(), kQuick);
+        const RunOutcome run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+
+        std::vector<std::string> expected{"INFO download file : (0) " + name};
+        expected.insert(expected.end(), c.decision.begin(), c.decision.end());
+        expected.push_back("INFO (100%) file download success");
+        EXPECT_EQ(log.Lines(), expected);
+
+        EXPECT_TRUE(box.Read("install/" + name) == right);
+        EXPECT_EQ(Tree(box.Path() / "install"),
+                  (std::set<std::string>{"maps", "maps/deep", "maps/deep/f.bin 300000"}));
+
+        // Progress starts at the bytes already there and counts them in the run's total.
+        ASSERT_FALSE(run.progress.empty());
+        EXPECT_EQ(run.progress.front()->nFileTotal, 300000u);
+        EXPECT_GT(run.progress.front()->nFileDone, c.resumed);
+        EXPECT_LE(run.progress.front()->nFileDone, c.resumed + kChunk);
+        EXPECT_EQ(run.progress.back()->nFileDone, 300000u);
+        EXPECT_EQ(worker.m_nTotalDone, 300000u);
+
+        const std::vector<NginxRequest> requests = nginx.WaitForRequests(++requestCount);
+        ASSERT_EQ(requests.size(), requestCount);
+        EXPECT_EQ(requests.back().uri, "/" + name);
+        EXPECT_EQ(requests.back().range, c.range);
+        EXPECT_EQ(requests.back().bodyBytesSent, 300000u - c.resumed);
+    }
+}
+
+// A download that fails verification comes again until it is right; the bytes of the
+// repeated attempts push the run's count past TotalSize, which must not starve the next file.
+TEST(DownloadThread, FetchesACorruptedDownloadAgainUntilItIsRight) {
+    const std::string a = MakeBytes(30000, 21);
+    const std::string b = MakeBytes(1000, 22);
+    FaultServer server;
+    FaultRoute wrong1;
+    wrong1.body = MakeBytes(30000, 23);
+    FaultRoute wrong2;
+    wrong2.body = MakeBytes(30000, 24);
+    FaultRoute good;
+    good.body = a;
+    server.SetRouteSequence("/a.bin", {wrong1, wrong2, good});
+    FaultRoute bRoute;
+    bRoute.body = b;
+    server.SetRoute("/b.bin", bRoute);
+
+    Sandbox box;
+    LevelLog log(box.Path() / "log");
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), {{"a.bin", a}, {"b.bin", b}}), &queue,
+                           (box.Path() / "install").string(), kQuick);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+    EXPECT_TRUE(box.Read("install/a.bin") == a);
+    EXPECT_TRUE(box.Read("install/b.bin") == b);
+    EXPECT_EQ(server.Hits("/a.bin"), 3u);
+    EXPECT_EQ(server.Hits("/b.bin"), 1u);
+    for (const FaultRequest& request : server.Requests()) {
+        EXPECT_FALSE(request.HasHeader("Range")) << request.path;
+    }
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               "INFO download file : (0) a.bin",
+                               "WARNING (100%) invalid file checksum so re-download",
+                               "INFO download file : (0) a.bin",
+                               "INFO file is exist",
+                               "WARNING invalid file checksum so re-download",
+                               "WARNING (100%) invalid file checksum so re-download",
+                               "INFO download file : (0) a.bin",
+                               "INFO file is exist",
+                               "WARNING invalid file checksum so re-download",
+                               "INFO (100%) file download success",
+                               "INFO download file : (1) b.bin",
+                               "INFO (100%) file download success",
+                           }));
+}
+
+// A server that ignores the range and sends the whole file: the appended result is wrong,
+// stays within the listed size, and the next attempt fetches it whole.
+TEST(DownloadThread, HealsA200AnsweredToARangeRequest) {
+    const std::string right = MakeBytes(30000, 31);
+    FaultServer server;
+    FaultRoute route;
+    route.body = right;
+    route.ignoreRange = true;
+    server.SetRoute("/f.bin", route);
+
+    Sandbox box;
+    box.Write("install/f.bin", right.substr(0, 1000));
+    LevelLog log(box.Path() / "log");
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), {{"f.bin", right}}), &queue,
+                           (box.Path() / "install").string(), kQuick);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+    EXPECT_TRUE(box.Read("install/f.bin") == right);
+
+    const std::vector<FaultRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=1000-");
+    EXPECT_FALSE(requests[1].HasHeader("Range"));
+    for (const auto& record : run.progress) {
+        EXPECT_LE(record->nFileDone, 30000u);
+        EXPECT_EQ(record->nFileTotal, 30000u);
+    }
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               "INFO download file : (0) f.bin",
+                               "INFO file is exist",
+                               "INFO file download relay mode",
+                               "WARNING (100%) invalid file checksum so re-download",
+                               "INFO download file : (0) f.bin",
+                               "INFO file is exist",
+                               "WARNING invalid file checksum so re-download",
+                               "INFO (100%) file download success",
+                           }));
+}
+
+// A body that ends early fails the run (119); the next run resumes from what arrived.
+TEST(DownloadThread, BodyCutShortFailsAndTheNextRunResumes) {
+    const std::string right = MakeBytes(40000, 41);
+    struct Case {
+        const char* label;
+        bool reset;  // RST instead of FIN after the bytes
+    };
+    for (const Case& c : {Case{"closed", false}, Case{"reset", true}}) {
+        SCOPED_TRACE(c.label);
+        FaultServer server;
+        FaultRoute cut;
+        cut.body = right;
+        (c.reset ? cut.resetAfter : cut.cutAfter) = 12000;
+        server.SetRoute("/f.bin", cut);
+
+        Sandbox box;
+        LevelLog log(box.Path() / "log");
+        CDownloadQueue queue;
+        CDownloadThread worker(MakeList(server.BaseUrl(), {{"f.bin", right}}), &queue,
+                               (box.Path() / "install").string(), kQuick);
+        RunOutcome run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 0);
+        const uint64_t partial = FileSize(box.Path() / "install/f.bin");
+        EXPECT_LE(partial, 12000u);
+        EXPECT_TRUE(box.Read("install/f.bin") == right.substr(0, partial));
+        if (!c.reset) {
+            EXPECT_EQ(partial, 12000u);
+            EXPECT_EQ(run.result->szMessage, LoadFormatString(119, 99L));
+            EXPECT_NE(run.result->szMessage.find("(99)"), std::string::npos);
+            EXPECT_TRUE(log.Has(
+                "ERROR failed to download file - f.bin (contentSize:40000, totalRead:12000)"));
+        } else {
+            // A reset is a network error with libcurl's own code, not the short-body 99.
+            std::string text = LoadFormatString(119, 0L);
+            text.resize(text.rfind('('));
+            EXPECT_EQ(run.result->szMessage.rfind(text, 0), 0u) << run.result->szMessage;
+            EXPECT_EQ(run.result->szMessage.find("(99)"), std::string::npos);
+        }
+        EXPECT_EQ(worker.m_nCurrentIndex, 0);
+
+        FaultRoute whole;
+        whole.body = right;
+        server.SetRoute("/f.bin", whole);
+        run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+        EXPECT_TRUE(box.Read("install/f.bin") == right);
+        const std::vector<FaultRequest> requests = server.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        if (partial > 0) {
+            EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(partial) + "-");
+        }
+    }
+}
+
+// An empty answer to a range request leaves the file short: it is verified like any other
+// finished body, found wrong and fetched again, never taken as complete.
+TEST(DownloadThread, EmptyAnswerToAResumeIsNotTakenAsComplete) {
+    const std::string right = MakeBytes(30000, 53);
+    FaultServer server;
+    FaultRoute empty;
+    empty.ignoreRange = true;
+    FaultRoute whole;
+    whole.body = right;
+    server.SetRouteSequence("/f.bin", {empty, whole});
+
+    Sandbox box;
+    box.Write("install/f.bin", right.substr(0, 1000));
+    LevelLog log(box.Path() / "log");
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), {{"f.bin", right}}), &queue,
+                           (box.Path() / "install").string(), kQuick);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_TRUE(box.Read("install/f.bin") == right);
+    EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+    EXPECT_EQ(server.Hits("/f.bin"), 2u);
+    EXPECT_TRUE(log.Has("WARNING (100%) invalid file checksum so re-download"));
+}
+
+// Success is reported only after a flush of the install folder's file system, whichever
+// file the run ends on.
+TEST(DownloadThread, FlushesBeforeReportingSuccess) {
+    const std::string a = MakeBytes(3000, 56);
+    const std::string b = MakeBytes(4000, 57);
+    FaultServer server;
+    for (const auto& [path, bytes] : {std::pair{"/a.bin", a}, std::pair{"/b.bin", b}}) {
+        FaultRoute route;
+        route.body = bytes;
+        server.SetRoute(path, route);
+    }
+    struct Case {
+        const char* label;
+        bool haveA;
+        bool haveB;
+    };
+    for (const Case& c :
+         {Case{"last file fetched", true, false}, Case{"last file already there", false, true},
+          Case{"both fetched", false, false}}) {
+        SCOPED_TRACE(c.label);
+        Sandbox box;
+        if (c.haveA) {
+            box.Write("install/a.bin", a);
+        }
+        if (c.haveB) {
+            box.Write("install/b.bin", b);
+        }
+        CDownloadQueue queue;
+        CDownloadThread worker(MakeList(server.BaseUrl(), {{"a.bin", a}, {"b.bin", b}}), &queue,
+                               (box.Path() / "install").string(), kQuick);
+        const int before = g_syncfsCalls.load();
+        const RunOutcome run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+        EXPECT_GT(g_syncfsCalls.load(), before);
+    }
+}
+
+TEST(DownloadThread, FetchesWholeWhenTheResumeIsNotSatisfiable) {
+    const std::string right = MakeBytes(30000, 51);
+    FaultServer server;
+    FaultRoute refused;
+    refused.status = 416;
+    refused.body = "<html>416</html>";
+    refused.headers = {{"Content-Range", "bytes */30000"}};
+    FaultRoute whole;
+    whole.body = right;
+    server.SetRouteSequence("/f.bin", {refused, whole});
+
+    Sandbox box;
+    box.Write("install/f.bin", MakeBytes(1000, 52));
+    LevelLog log(box.Path() / "log");
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), {{"f.bin", right}}), &queue,
+                           (box.Path() / "install").string(), kQuick);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+    EXPECT_TRUE(box.Read("install/f.bin") == right);
+    const std::vector<FaultRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=1000-");
+    EXPECT_FALSE(requests[1].HasHeader("Range"));
+    EXPECT_TRUE(log.Has("WARNING requested range is not satisfiable so re-download"));
+    // The whole file counts once; the discarded local part not at all.
+    ASSERT_FALSE(run.progress.empty());
+    EXPECT_LE(run.progress.front()->nFileDone, kChunk);
+    EXPECT_EQ(worker.m_nTotalDone, 30000u);
+}
+
+// However a transfer is held up, a stop (or the worker's destruction) ends the run within
+// about a second, reported as not succeeded without a message.
+TEST(DownloadThread, StopEndsABlockedTransferWithinASecond) {
+    const std::string right = MakeBytes(200000, 61);
+    struct Case {
+        const char* label;
+        FaultRoute route;
+        bool afterFirstBytes;  // stop once bytes are on disk, else once the request is in
+        bool destroy;          // end by destroying the worker instead of Stop
+    };
+    FaultRoute trickle;
+    trickle.body = right;
+    trickle.trickleBytesPerSecond = 4000;
+    FaultRoute stallMidBody;
+    stallMidBody.body = right;
+    stallMidBody.stallAfterBytes = 10000;
+    stallMidBody.stallMs = 30000;
+    FaultRoute stallBeforeHeaders;
+    stallBeforeHeaders.body = right;
+    stallBeforeHeaders.stallBeforeHeadersMs = 30000;
+    FaultRoute stallBeforeBody;
+    stallBeforeBody.body = right;
+    stallBeforeBody.stallBeforeBodyMs = 30000;
+    const Case cases[] = {
+        {"trickle", trickle, true, false},
+        {"stall mid-body", stallMidBody, true, false},
+        {"stall before headers", stallBeforeHeaders, false, false},
+        {"stall before body", stallBeforeBody, false, false},
+        {"destroyed while stalled", stallMidBody, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FaultServer server;
+        server.SetRoute("/f.bin", c.route);
+        Sandbox box;
+        LevelLog log(box.Path() / "log");
+        CDownloadQueue queue;
+        auto worker = std::make_unique<CDownloadThread>(
+            MakeList(server.BaseUrl(), {{"f.bin", right}}), &queue,
+            (box.Path() / "install").string(), HttpTimeouts{2000, 20});
+        ASSERT_TRUE(worker->Start());
+        std::deque<std::unique_ptr<DownloadProgress>> progress;
+        if (c.afterFirstBytes) {
+            ASSERT_TRUE(WaitForProgress(queue, 0, progress));
+        } else {
+            ASSERT_EQ(server.WaitForRequests(1).size(), 1u);
+            std::this_thread::sleep_for(200ms);
+        }
+
+        const auto begin = Clock::now();
+        if (c.destroy) {
+            worker.reset();
+        } else {
+            worker->Stop();
+            EXPECT_TRUE(worker->HasEnded());
+        }
+        const auto took = Clock::now() - begin;
+        EXPECT_LT(Ms(took), 2500);
+
+        std::unique_ptr<DownloadResult> result = queue.WaitFinished(2000ms, &progress);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->bSucceeded, 0);
+        EXPECT_EQ(result->szMessage, "");
+        EXPECT_FALSE(log.Has("failed to connect server"));
+        EXPECT_FALSE(log.Has("failed to download file"));
+        if (c.afterFirstBytes) {
+            const uint64_t partial = FileSize(box.Path() / "install/f.bin");
+            EXPECT_GT(partial, 0u);
+            EXPECT_LT(partial, right.size());
+        }
+        if (worker) {
+            EXPECT_FALSE(worker->IsRunning());
+            EXPECT_EQ(worker->m_nCurrentIndex, 0);
+        }
+    }
+}
+
+TEST(DownloadThread, StopEndsTheChecksumOfABigLocalFile) {
+    Sandbox box;
+    constexpr uint64_t kSize = 1ull << 30;
+    if (GetDiskFreeSize(box.Path().c_str()) <= 2 * kSize) {
+        GTEST_SKIP() << "needs more than 2 GiB of free space for the list's total";
+    }
+    // A sparse file: hashing it takes seconds, storing it takes nothing.
+    fs::create_directories(box.Path() / "install");
+    const fs::path big = box.Path() / "install/big.pak";
+    {
+        const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kSize)), 0);
+        ::close(fd);
+    }
+    FaultServer server;
+    CFileList list;
+    list.Version = INSTALLER_VERSION;
+    list.URL = server.BaseUrl();
+    list.TotalCount = 1;
+    list.TotalSize = kSize;
+    list.FileList.push_back({"big.pak", kSize, Md5Hex("something else")});
+
+    LevelLog log(box.Path() / "log");
+    CDownloadQueue queue;
+    CDownloadThread worker(list, &queue, (box.Path() / "install").string(), kQuick);
+    ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(WaitUntil([&] { return log.Has("file is exist"); }, 3000ms));
+    std::this_thread::sleep_for(100ms);
+
+    const auto begin = Clock::now();
+    worker.Stop();
+    EXPECT_LT(Ms(Clock::now() - begin), 2500);
+    EXPECT_TRUE(worker.HasEnded());
+    std::unique_ptr<DownloadResult> result = queue.WaitFinished(2000ms);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->bSucceeded, 0);
+    EXPECT_EQ(result->szMessage, "");
+    // Stopped inside the checksum: no verdict on the file, nothing fetched or changed.
+    EXPECT_FALSE(log.Has("checksum is valid"));
+    EXPECT_FALSE(log.Has("invalid file checksum"));
+    EXPECT_FALSE(log.Has("failed to get file checksum"));
+    EXPECT_EQ(server.Requests().size(), 0u);
+    EXPECT_EQ(FileSize(big), kSize);
+}
+
+// A run stopped at the last file starts again from the first: the files already there are
+// checked and skipped, and the stopped one is resumed.
+TEST(DownloadThread, RunStoppedAtTheLastFileRestartsFromTheFirst) {
+    const std::string a = MakeBytes(4000, 71);
+    const std::string b = MakeBytes(5000, 72);
+    const std::string c = MakeBytes(100000, 73);
+    FaultServer server;
+    FaultRoute slow;
+    slow.body = c;
+    slow.trickleBytesPerSecond = 20000;
+    server.SetRoute("/c.bin", slow);
+
+    Sandbox box;
+    box.Write("install/a.bin", a);
+    box.Write("install/b.bin", b);
+    LevelLog log(box.Path() / "log");
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), {{"a.bin", a}, {"b.bin", b}, {"c.bin", c}}),
+                           &queue, (box.Path() / "install").string(), kQuick);
+    ASSERT_TRUE(worker.Start());
+    std::deque<std::unique_ptr<DownloadProgress>> progress;
+    ASSERT_TRUE(WaitForProgress(queue, 2, progress));
+    worker.Stop();
+    ASSERT_TRUE(worker.HasEnded());
+    std::unique_ptr<DownloadResult> stopped = queue.WaitFinished(2000ms);
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->bSucceeded, 0);
+    EXPECT_EQ(worker.m_nCurrentIndex, 2);
+    const uint64_t partial = FileSize(box.Path() / "install/c.bin");
+    ASSERT_GT(partial, 0u);
+    ASSERT_LT(partial, c.size());
+    const size_t linesBefore = log.Lines().size();
+
+    FaultRoute fast;
+    fast.body = c;
+    server.SetRoute("/c.bin", fast);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+    EXPECT_TRUE(box.Read("install/c.bin") == c);
+
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(linesBefore), lines.end()),
+              (std::vector<std::string>{
+                  "INFO download file : (0) a.bin",
+                  "INFO file is exist",
+                  "INFO file checksum is valid so download skip",
+                  "INFO download file : (1) b.bin",
+                  "INFO file is exist",
+                  "INFO file checksum is valid so download skip",
+                  "INFO download file : (2) c.bin",
+                  "INFO file is exist",
+                  "INFO file download relay mode",
+                  "INFO (100%) file download success",
+              }));
+    ASSERT_GE(run.progress.size(), 2u);
+    EXPECT_EQ(run.progress[0]->nFileIndex, 0);
+    EXPECT_EQ(run.progress[0]->bSkipped, 1);
+    EXPECT_EQ(run.progress[1]->nFileIndex, 1);
+    EXPECT_EQ(run.progress[1]->bSkipped, 1);
+    EXPECT_EQ(run.progress[2]->nFileIndex, 2);
+    EXPECT_GT(run.progress[2]->nFileDone, partial);
+
+    const std::vector<FaultRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(partial) + "-");
+}
+
+TEST(DownloadThread, TooLittleFreeSpaceEndsTheRunBeforeAnyByte) {
+    const std::string right = MakeBytes(1000, 81);
+    FaultServer server;
+    FaultRoute route;
+    route.body = right;
+    server.SetRoute("/f.bin", route);
+    Sandbox box;
+    CFileList list = MakeList(server.BaseUrl(), {{"f.bin", right}});
+    list.TotalSize = 1ull << 62;
+
+    LevelLog log(box.Path() / "log");
+    CDownloadQueue queue;
+    CDownloadThread worker(list, &queue, (box.Path() / "install").string(), kQuick);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->bSucceeded, 0);
+    EXPECT_EQ(run.result->szMessage, "Insufficient free space in storage.");
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR insufficient free space in disk"});
+    EXPECT_TRUE(run.progress.empty());
+    EXPECT_EQ(server.Requests().size(), 0u);
+    EXPECT_TRUE(Tree(box.Path() / "install").empty());
+}
+
+// A list that fails the check is refused as a whole: no request, no folder, no file, here or
+// wherever its names point.
+TEST(DownloadThread, RefusesAnInvalidListWithoutWritingAnything) {
+    const std::string good = MakeBytes(100, 91);
+    Sandbox box;
+    const fs::path outer = box.Path() / "outer";
+    const fs::path install = outer / "install";
+    fs::create_directories(outer);
+    const std::string escape = "qb-escape-" + std::to_string(::getpid()) + ".bin";
+    const fs::path aboveSandbox = box.Path().parent_path() / escape;
+
+    struct Case {
+        const char* label;
+        std::string name;
+        std::string checksum;  // empty: the right one
+        int32_t totalCount;    // -2: the number of entries
+    };
+    const Case cases[] = {
+        {"parent", "../" + escape, "", -2},
+        {"grandparent", "../../" + escape, "", -2},
+        {"above the sandbox", "../../../" + escape, "", -2},
+        {"inner parent", "data/../../" + escape, "", -2},
+        {"absolute", (box.Path() / escape).string(), "", -2},
+        {"backslash", "a\\b", "", -2},
+        {"empty", "", "", -2},
+        {"empty part", "data//f.bin", "", -2},
+        {"dot", "./f.bin", "", -2},
+        {"control character", std::string("f\x01.bin"), "", -2},
+        {"newline", "f\n.bin", "", -2},
+        {"drive letter", "C:f.bin", "", -2},
+        {"trailing slash", "data/", "", -2},
+        {"lower-case checksum", "f.bin", "lower", -2},
+        {"short checksum", "f.bin", "0CC175B9", -2},
+        {"count above entries", "f.bin", "", 3},
+        {"negative count", "f.bin", "", -1},
+    };
+    FaultServer server;
+    FaultRoute route;
+    route.body = good;
+    server.SetRoute("/ok.bin", route);
+    const std::set<std::string> before = Tree(box.Path());
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        CFileList list = MakeList(server.BaseUrl(), {{"ok.bin", good}, {c.name, good}});
+        if (c.checksum == "lower") {
+            for (char& ch : list.FileList[1].CheckSum) {
+                ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            }
+        } else if (!c.checksum.empty()) {
+            list.FileList[1].CheckSum = c.checksum;
+        }
+        if (c.totalCount != -2) {
+            list.TotalCount = c.totalCount;
+        }
+        std::string problem;
+        EXPECT_FALSE(ValidateFileList(list, &problem));
+        EXPECT_FALSE(problem.empty());
+
+        Sandbox logBox;
+        LevelLog log(logBox.Path());
+        CDownloadQueue queue;
+        CDownloadThread worker(list, &queue, install.string(), kQuick);
+        const RunOutcome run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 0);
+        EXPECT_EQ(run.result->szMessage, "Invalid File List.");
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{"ERROR invalid file list - " + problem});
+        EXPECT_TRUE(run.progress.empty());
+    }
+    EXPECT_EQ(server.Requests().size(), 0u);
+    EXPECT_EQ(Tree(box.Path()), before);
+    EXPECT_FALSE(fs::exists(aboveSandbox));
+}
+
+// Links planted in the install folder never carry a write outside it.
+TEST(DownloadThread, PlantedLinksDoNotRedirectWrites) {
+    const std::string right = MakeBytes(5000, 101);
+    FaultServer server;
+    FaultRoute route;
+    route.body = right;
+    for (const char* path : {"/data/f.bin", "/a/b/f.bin", "/f.bin"}) {
+        server.SetRoute(path, route);
+    }
+    struct Case {
+        const char* label;
+        std::string name;
+        std::string link;    // below the install folder
+        std::string target;  // below the outside folder
+        std::optional<std::string> targetBytes;
+    };
+    const Case cases[] = {
+        {"folder link", "data/f.bin", "data", "", std::nullopt},
+        {"deeper folder link", "a/b/f.bin", "a/b", "", std::nullopt},
+        {"file link to nothing", "f.bin", "f.bin", "victim.bin", std::nullopt},
+        {"file link to a short file", "f.bin", "f.bin", "victim.bin", right.substr(0, 10)},
+        {"file link to a wrong file", "f.bin", "f.bin", "victim.bin", MakeBytes(5000, 102)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Sandbox box;
+        const fs::path install = box.Path() / "install";
+        const fs::path outside = box.Path() / "outside";
+        fs::create_directories(outside);
+        if (c.targetBytes) {
+            box.Write("outside/" + c.target, *c.targetBytes);
+        }
+        fs::create_directories((install / c.link).parent_path());
+        fs::create_symlink(outside / c.target, install / c.link);
+        const std::set<std::string> before = Tree(outside);
+
+        CDownloadQueue queue;
+        CDownloadThread worker(MakeList(server.BaseUrl(), {{c.name, right}}), &queue,
+                               install.string(), kQuick);
+        const RunOutcome run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 0);
+        EXPECT_EQ(run.result->szMessage, LoadFormatString(118, static_cast<long>(ELOOP)));
+        EXPECT_EQ(Tree(outside), before);
+        if (c.targetBytes) {
+            EXPECT_TRUE(box.Read("outside/" + c.target) == *c.targetBytes);
+        }
+    }
+}
+
+// A FIFO where the file should be would block the worker in open() beyond any stop, and
+// hand the download to whoever reads it: it is refused whether or not a reader waits.
+TEST(DownloadThread, RefusesAFifoInPlaceOfTheFile) {
+    const std::string right = MakeBytes(5000, 105);
+    FaultServer server;
+    FaultRoute route;
+    route.body = right;
+    server.SetRoute("/f.bin", route);
+    for (const bool reader : {false, true}) {
+        SCOPED_TRACE(reader ? "with a reader" : "without a reader");
+        Sandbox box;
+        fs::create_directories(box.Path() / "install");
+        const fs::path fifo = box.Path() / "install/f.bin";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+        const int readEnd = reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+
+        CDownloadQueue queue;
+        CDownloadThread worker(MakeList(server.BaseUrl(), {{"f.bin", right}}), &queue,
+                               (box.Path() / "install").string(), kQuick);
+        ASSERT_TRUE(worker.Start());
+        std::unique_ptr<DownloadResult> result = queue.WaitFinished(3000ms);
+        if (!result) {
+            // Release a worker stuck in open() so the failure shows instead of a hang.
+            const int rescue = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            worker.Stop();
+            char sink[4096];
+            while (!worker.HasEnded()) {
+                (void)!::read(rescue, sink, sizeof sink);
+            }
+            ::close(rescue);
+        }
+        ASSERT_TRUE(result) << "the worker hung on the FIFO";
+        EXPECT_EQ(result->bSucceeded, 0);
+        EXPECT_EQ(result->szMessage,
+                  LoadFormatString(118, static_cast<long>(reader ? EINVAL : ENXIO)));
+        if (readEnd >= 0) {
+            char byte;
+            EXPECT_LE(::read(readEnd, &byte, 1), 0);
+            ::close(readEnd);
+        }
+    }
+}
+
+// A response with more bytes than the listed size never grows the file past it.
+TEST(DownloadThread, NeverWritesPastTheListedSize) {
+    const std::string right = MakeBytes(30000, 111);
+    FaultRoute longer;
+    longer.body = right + MakeBytes(5000, 112);
+    FaultRoute endless;
+    endless.body = right;
+    endless.endless = true;
+    struct Case {
+        const char* label;
+        FaultRoute route;
+    };
+    for (const Case& c : {Case{"longer Content-Length", longer}, Case{"endless body", endless}}) {
+        SCOPED_TRACE(c.label);
+        FaultServer server;
+        server.SetRoute("/f.bin", c.route);
+        Sandbox box;
+        CDownloadQueue queue;
+        CDownloadThread worker(MakeList(server.BaseUrl(), {{"f.bin", right}}), &queue,
+                               (box.Path() / "install").string(), kQuick);
+        const RunOutcome run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+        // One attempt: the file never held more than the listed bytes.
+        EXPECT_EQ(server.Hits("/f.bin"), 1u);
+        EXPECT_EQ(FileSize(box.Path() / "install/f.bin"), right.size());
+        EXPECT_TRUE(box.Read("install/f.bin") == right);
+        for (const auto& record : run.progress) {
+            EXPECT_EQ(record->nFileTotal, right.size());
+            EXPECT_LE(record->nFileDone, right.size());
+        }
+    }
+}
+
+TEST(DownloadThread, ListOfNoFilesSucceedsAtOnce) {
+    FaultServer server;
+    Sandbox box;
+    CFileList list = MakeList(server.BaseUrl(), {{"never.bin", "x"}});
+    list.TotalCount = 0;
+    CDownloadQueue queue;
+    CDownloadThread worker(list, &queue, (box.Path() / "install").string(), kQuick);
+    const auto begin = Clock::now();
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_LT(Ms(Clock::now() - begin), 1000);
+    EXPECT_EQ(run.result->bSucceeded, 1);
+    EXPECT_TRUE(run.progress.empty());
+    EXPECT_EQ(server.Requests().size(), 0u);
+    EXPECT_FALSE(fs::exists(box.Path() / "install/never.bin"));
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+// Fetching and reading the file list at session start, against the fault server.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "download/list_fetch.h"
+#include "platform/log.h"
+#include "support/closed_port.h"
+#include "support/env_guard.h"
+#include "support/fault_server.h"
+#include "support/log_capture.h"
+#include "support/sandbox.h"
+#include "support/test_data.h"
+
+namespace {
+
+const HttpTimeouts kQuick{2000, 3};
+
+bool HasLine(const LogCapture& log, const std::string& text) {
+    for (const std::string& line : log.Lines()) {
+        if (line == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A valid document, padded with a comment to about size bytes.
+std::string Document(size_t size) {
+    std::string text =
+        "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://127.0.0.1:1/\", \"TotalCount\": 1,"
+        " \"TotalSize\": 3, \"FileList\": [{\"Name\": \"abc.txt\", \"Size\": 3,"
+        " \"CheckSum\": \"900150983CD24FB0D6963F7D28E17F72\"}]}\n";
+    if (size > text.size() + 5) {
+        text += "/*" + std::string(size - text.size() - 4, 'p') + "*/";
+    }
+    return text;
+}
+
+TEST(DownloadFileListText, ReadsTheWholeBodyOfAnyAcceptedLength) {
+    struct Case {
+        const char* label;
+        size_t size;
+        int status;
+    };
+    const Case cases[] = {
+        {"small", 300, 200},
+        {"over the old 8 KiB buffer", 100 * 1024, 200},
+        {"at the bound", MAX_FILE_LIST_BYTES, 200},
+        {"partial content with a length", 2000, 206},
+    };
+    Sandbox box;
+    LogCapture log(box.Path());
+    FaultServer server;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FaultRoute route;
+        route.body = Document(c.size);
+        route.status = c.status;
+        server.SetRoute("/filelist.json", route);
+        std::string text = "left over";
+        EXPECT_EQ(DownloadFileListText(server.Url("filelist.json"), text, kQuick), 0u);
+        EXPECT_EQ(text.size(), route.body.size());
+        EXPECT_TRUE(text == route.body);
+        CFileList list;
+        EXPECT_TRUE(ReadFileListText(text, list));
+        EXPECT_EQ(list.FileList.size(), 1u);
+    }
+    for (const FaultRequest& request : server.Requests()) {
+        EXPECT_EQ(request.Header("User-Agent"), "HttpClient/1.0");
+        EXPECT_FALSE(request.HasHeader("Range"));
+    }
+    EXPECT_TRUE(HasLine(log, "file list download success"));
+}
+
+TEST(DownloadFileListText, FailsWithTheStatusOrTheTransferError) {
+    const std::string body = Document(5000);
+    struct Case {
+        const char* label;
+        FaultRoute route;
+        uint32_t code;
+    };
+    FaultRoute missing;
+    missing.status = 404;
+    missing.body = "<html>404 Not Found</html>";
+    FaultRoute cut;
+    cut.body = body;
+    cut.cutAfter = 1000;
+    FaultRoute reset;
+    reset.body = body;
+    reset.resetAfter = 1000;
+    FaultRoute chunked;
+    chunked.body = body;
+    chunked.length = FaultRoute::Length::Chunked;
+    FaultRoute huge;
+    huge.endless = true;
+    huge.declaredLength = MAX_FILE_LIST_BYTES + 1;
+    FaultRoute serverError;
+    serverError.status = 500;
+    const Case cases[] = {
+        {"not found", missing, 404},
+        {"server error", serverError, 500},
+        {"cut short", cut, CURLE_PARTIAL_FILE},
+        {"reset", reset, CURLE_RECV_ERROR},
+        {"no length", chunked, CURLE_WEIRD_SERVER_REPLY},
+        {"over the bound", huge, CURLE_FILESIZE_EXCEEDED},
+    };
+    Sandbox box;
+    LogCapture log(box.Path());
+    FaultServer server;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        server.SetRoute("/filelist.json", c.route);
+        std::string text = "left over";
+        EXPECT_EQ(DownloadFileListText(server.Url("filelist.json"), text, kQuick), c.code);
+        EXPECT_EQ(text, "");
+        EXPECT_TRUE(
+            HasLine(log, "file list download is failed - (" + std::to_string(c.code) + ")"));
+    }
+
+    ClosedPort closed;
+    std::string text;
+    EXPECT_EQ(DownloadFileListText(closed.BaseUrl() + "filelist.json", text, kQuick),
+              static_cast<uint32_t>(CURLE_COULDNT_CONNECT));
+    EXPECT_FALSE(HasLine(log, "file list download success"));
+}
+
+TEST(ReadFileListText, AcceptsOnlyAParsableValidList) {
+    struct Case {
+        const char* label;
+        std::string text;
+        bool ok;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {"valid", Document(0), true, "file list deserialize success"},
+        {"not JSON", "<html>oops</html>", false, "file list deserialize is failed"},
+        {"empty", "", false, "file list deserialize is failed"},
+        {"wrong member type", "{\"TotalCount\": \"many\"}", false,
+         "file list deserialize is failed"},
+        {"unsafe name",
+         "{\"TotalCount\": 1, \"TotalSize\": 3, \"FileList\": [{\"Name\": \"../abc.txt\","
+         " \"Size\": 3, \"CheckSum\": \"900150983CD24FB0D6963F7D28E17F72\"}]}",
+         false, "invalid file list - entry 0 \"../abc.txt\": unsafe name"},
+        {"lower-case checksum",
+         "{\"TotalCount\": 1, \"TotalSize\": 3, \"FileList\": [{\"Name\": \"abc.txt\","
+         " \"Size\": 3, \"CheckSum\": \"900150983cd24fb0d6963f7d28e17f72\"}]}",
+         false,
+         "invalid file list - entry 0 \"abc.txt\": checksum is not 32 upper-case hex digits"},
+        {"count above entries", "{\"TotalCount\": 1}", false,
+         "invalid file list - TotalCount 1 for 0 entries"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Sandbox box;
+        LogCapture log(box.Path());
+        CFileList list;
+        EXPECT_EQ(ReadFileListText(c.text, list), c.ok);
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{c.logLine});
+    }
+}
+
+TEST(IsInstallerVersion, AcceptsOnlyTheExactVersionText) {
+    struct Case {
+        const char* version;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"2023.08.14.01", true},   {"2023.8.14.1", false},   {"", false},
+        {"2023.08.14.01 ", false}, {"2023.08.14.02", false}, {"2023.08.14", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        Sandbox box;
+        LogCapture log(box.Path());
+        CFileList list;
+        list.Version = c.version;
+        EXPECT_EQ(IsInstallerVersion(list), c.ok);
+        EXPECT_EQ(log.Lines(),
+                  c.ok ? std::vector<std::string>{}
+                       : std::vector<std::string>{
+                             "version is not same so you need re-download on homepage"});
+    }
+}
+
+TEST(GetFileListUrl, TakesTheEnvironmentOverTheBuiltInAddress) {
+    EnvGuard env;
+    env.Unset("QUELLBRIDGER_FILE_LIST_URL");
+    const std::string builtIn = GetFileListUrl();
+    EXPECT_NE(builtIn, "");
+    env.Set("QUELLBRIDGER_FILE_LIST_URL", "http://mirror.example/list/filelist.json");
+    EXPECT_EQ(GetFileListUrl(), "http://mirror.example/list/filelist.json");
+    env.Set("QUELLBRIDGER_FILE_LIST_URL", "");
+    EXPECT_EQ(GetFileListUrl(), builtIn);
+}
+
+}  // namespace
