@@ -764,6 +764,70 @@ TEST(DownloadThread, StopEndsTheChecksumOfABigLocalFile) {
     EXPECT_EQ(FileSize(big), kSize);
 }
 
+// Sizes past 4 GiB stay exact in the range header and the records. The local part is sparse;
+// the stop lands in the verification of the 4 GiB file, which then fails with 121.
+TEST(DownloadThread, ResumesPastFourGiBWithExactCounts) {
+    Sandbox box;
+    constexpr uint64_t kLocal = (4ull << 30) + 4096;
+    constexpr uint64_t kSize = kLocal + 1000;
+    if (GetDiskFreeSize(box.Path().c_str()) <= 2 * kSize) {
+        GTEST_SKIP() << "needs more than 8 GiB of free space for the list's total";
+    }
+    fs::create_directories(box.Path() / "install");
+    const fs::path huge = box.Path() / "install/huge.pak";
+    {
+        const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kLocal)), 0);
+        ::close(fd);
+    }
+    const std::string tail = MakeBytes(1000, 76);
+    FaultServer server;
+    FaultRoute route;
+    route.status = 206;
+    route.body = tail;
+    route.headers = {{"Content-Range", "bytes " + std::to_string(kLocal) + "-" +
+                                           std::to_string(kSize - 1) + "/" +
+                                           std::to_string(kSize)}};
+    server.SetRoute("/huge.pak", route);
+    CFileList list;
+    list.Version = INSTALLER_VERSION;
+    list.URL = server.BaseUrl();
+    list.TotalCount = 1;
+    list.TotalSize = kSize;
+    list.FileList.push_back({"huge.pak", kSize, Md5Hex("not computed here")});
+
+    LevelLog log(box.Path() / "log");
+    CDownloadQueue queue;
+    CDownloadThread worker(list, &queue, (box.Path() / "install").string(), kQuick);
+    ASSERT_TRUE(worker.Start());
+    std::deque<std::unique_ptr<DownloadProgress>> progress;
+    ASSERT_TRUE(WaitForProgress(queue, 0, progress));
+    worker.Stop();
+    EXPECT_TRUE(worker.HasEnded());
+    std::unique_ptr<DownloadResult> result = queue.WaitFinished(2000ms, &progress);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->bSucceeded, 0);
+    EXPECT_EQ(result->szMessage, "Failed to get file checksum.");
+
+    const std::vector<FaultRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=" + std::to_string(kLocal) + "-");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front()->nFileTotal, kSize);
+    EXPECT_GT(progress.front()->nFileDone, kLocal);
+    EXPECT_EQ(progress.back()->nFileDone, kSize);
+    EXPECT_EQ(worker.m_nTotalDone, kSize);
+    EXPECT_EQ(FileSize(huge), kSize);
+    std::string written(1000, '\0');
+    const int fd = ::open(huge.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::pread(fd, written.data(), written.size(), static_cast<off_t>(kLocal)), 1000);
+    ::close(fd);
+    EXPECT_TRUE(written == tail);
+    EXPECT_FALSE(log.Has("file download success"));
+}
+
 // A run stopped at the last file starts again from the first: the files already there are
 // checked and skipped, and the stopped one is resumed.
 TEST(DownloadThread, RunStoppedAtTheLastFileRestartsFromTheFirst) {
