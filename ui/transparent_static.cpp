@@ -8,6 +8,25 @@ namespace {
 
 // Lines as a static text breaks them: at spaces and line breaks only, so a long file name or
 // path stays on its line (cut at the edge) instead of breaking after a slash.
+// The label's font when the text fits its one-line box (or the box has room for more lines);
+// else the condensed face, then smaller sizes down to 7 points, until the text fits.
+QFont FitOneLine(const QFont& base, const QString& strText, const QRect& rcBox) {
+    const QFontMetrics metrics(base);
+    if (rcBox.height() >= 2 * metrics.lineSpacing() || strText.contains('\n') ||
+        metrics.horizontalAdvance(strText) <= rcBox.width()) {
+        return base;
+    }
+    QFont font = base;
+    font.setStretch(QFont::Condensed);
+    for (qreal size = base.pointSizeF(); size >= 7; size -= 0.5) {
+        font.setPointSizeF(size);
+        if (QFontMetrics(font).horizontalAdvance(strText) <= rcBox.width()) {
+            return font;
+        }
+    }
+    return font;
+}
+
 QStringList WrapAtSpaces(const QString& strText, const QFontMetrics& metrics, int nWidth) {
     QStringList lines;
     for (const QString& strParagraph : strText.split(u'\n')) {
@@ -115,6 +134,11 @@ void CTransparentStatic::Draw(QPainter* pDC, const QRect& rcPaint) {
         const QString strShown =
             QFontMetrics(font()).elidedText(m_strText, Qt::ElideRight, rcClient.width());
         pDC->drawText(rcClient, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, strShown);
+    } else if (const QFont fitted = FitOneLine(font(), m_strText, rcClient);
+               fitted != font()) {
+        // A value that would wrap in a one-line box is drawn narrower instead of cut in two.
+        pDC->setFont(fitted);
+        pDC->drawText(rcClient, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, m_strText);
     } else {
         const QFontMetrics metrics(font());
         int y = rcClient.top();
