@@ -225,4 +225,32 @@ TEST_F(TransparentStaticTest, EndEllipsisKeepsALongPathOnOneLine) {
             ASSERT_EQ(canvas.pixel(x, y), piece.pixel(x, y));
 }
 
+TEST_F(TransparentStaticTest, AOneLineValueTooWideForItsBoxStaysWholeOnItsLine) {
+    // The required-storage box is 58 x 18: room for one line of a size text.
+    auto* pSize = new CTransparentStatic(&m_parent);
+    pSize->setGeometry(0, 0, 58, 18);
+    pSize->SetBackgroundPicture(m_picture);
+    const QImage piece = m_picture.copy(QRect(0, 0, 58, 18));
+    const int nLine = QFontMetrics(pSize->font()).lineSpacing();
+    for (const char* szText : {"1024.00 MB", "1023 Bytes", "9.50 GB"}) {
+        SCOPED_TRACE(szText);
+        pSize->SetWindowText(szText);
+        QImage canvas(58, 18, QImage::Format_RGB32);
+        QPainter painter(&canvas);
+        pSize->Draw(&painter, pSize->rect());
+        painter.end();
+        int nRight = -1;
+        bool bBelow = false;
+        for (int y = 0; y < 18; ++y)
+            for (int x = 0; x < 58; ++x)
+                if (canvas.pixel(x, y) != piece.pixel(x, y)) {
+                    nRight = std::max(nRight, x);
+                    bBelow = bBelow || y >= nLine;
+                }
+        // The unit is drawn beside the number, not pushed onto a hidden second line.
+        EXPECT_FALSE(bBelow);
+        EXPECT_GT(nRight, 40);
+    }
+}
+
 }  // namespace
