@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,9 +24,13 @@ namespace {
 enum ExitCode { kDone = 0, kFailed = 1, kBadStart = 2, kInterrupted = 130 };
 
 volatile sig_atomic_t g_interrupted = 0;
+// Cleared by the signal too, so a list fetch that is held up ends at once.
+std::atomic<bool> g_running{true};
+static_assert(std::atomic<bool>::is_always_lock_free, "stored from a signal handler");
 
 void OnSignal(int) {
     g_interrupted = 1;
+    g_running.store(false);
 }
 
 void PrintUsage(FILE* out) {
@@ -99,7 +104,14 @@ int main(int argc, char** argv) {
     InitProgramLog();
 
     std::string text;
-    if (const uint32_t code = DownloadFileListText(url, text); code != 0) {
+    if (const uint32_t code = DownloadFileListText(url, text, HttpTimeouts{}, &g_running);
+        code != 0) {
+        if (g_interrupted) {
+            if (!quiet) {
+                std::printf("Stopped. Run again to resume.\n");
+            }
+            return kInterrupted;
+        }
         Fail(LoadFormatString(104, static_cast<long>(code)));
         return kBadStart;
     }

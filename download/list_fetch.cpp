@@ -42,8 +42,9 @@ uint32_t ReadWholeBody(CHttpClient& client, uint64_t length, std::string& text) 
 }  // namespace
 
 uint32_t DownloadFileListText(const std::string& url, std::string& text,
-                              const HttpTimeouts& timeouts) {
+                              const HttpTimeouts& timeouts, const std::atomic<bool>* running) {
     CHttpClient client(timeouts);
+    client.SetStopFlag(running);
     uint64_t length = 0;
     uint32_t error = 0;
     if (!client.OpenUrl(url, nullptr, &length, "HttpClient/1.0")) {

@@ -2,6 +2,7 @@
 // Thread: the caller's; each call uses its own HTTP client.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,10 +18,12 @@ constexpr size_t MAX_FILE_LIST_BYTES = 16 * 1024 * 1024;
 std::string GetFileListUrl();
 
 // The whole body of url, 0 on success; else the HTTP status or libcurl code (a body that
-// ends early gives CURLE_PARTIAL_FILE, one over the bound CURLE_FILESIZE_EXCEEDED).
-// Logs "file list download success" or "file list download is failed - (code)".
+// ends early gives CURLE_PARTIAL_FILE, one over the bound CURLE_FILESIZE_EXCEEDED, a stop
+// CURLE_ABORTED_BY_CALLBACK). Logs "file list download success" or "file list download is
+// failed - (code)". While *running (when given) is false every wait ends at once.
 uint32_t DownloadFileListText(const std::string& url, std::string& text,
-                              const HttpTimeouts& timeouts = HttpTimeouts{});
+                              const HttpTimeouts& timeouts = HttpTimeouts{},
+                              const std::atomic<bool>* running = nullptr);
 
 // Reads text into list and checks it; false (message 105) when it is not a usable list.
 // Logs the deserialize lines and names the first offending entry.
