@@ -31,6 +31,14 @@ using namespace faults;
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer holds freed memory in quarantine, so resident memory says nothing; its leak
+// check at exit finds lost blocks instead.
+constexpr bool kMeasureMemory = false;
+#else
+constexpr bool kMeasureMemory = true;
+#endif
+
 constexpr int kCycles = 100;
 constexpr uint32_t kSeed = 777;
 const HttpTimeouts kQuick{2000, 2};
@@ -151,8 +159,10 @@ TEST(StopStartSoak, AHundredStopsAndStartsLeakNothingAndTheRunCompletes) {
     EXPECT_EQ(after.fds, before.fds);
     // A worker's client and buffers are a third of a mebibyte: a hundred lost ones would
     // show far beyond this.
-    EXPECT_LT(after.rssBytes, before.rssBytes + (16u << 20))
-        << "resident memory grew from " << before.rssBytes << " to " << after.rssBytes;
+    if (kMeasureMemory) {
+        EXPECT_LT(after.rssBytes, before.rssBytes + (16u << 20))
+            << "resident memory grew from " << before.rssBytes << " to " << after.rssBytes;
+    }
 }
 
 }  // namespace
