@@ -35,23 +35,11 @@
 #include "support/sandbox.h"
 #include "support/test_data.h"
 #include "ui/skin_layout.h"
+#include "support/qt/qt_application.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr) {
-        return;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    static int argc = 1;
-    static char arg0[] = "qb_installer_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 // Processes events until done() holds or timeoutMs passed; returns done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -243,7 +231,7 @@ ScriptedPrompt::Box Box(int id, unsigned type) {
 class InstallerDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        EnsureApp();
+        EnsureQtApplication();
         m_home = m_env.UseHome(m_box.Path());
         // Both runtime packages present: completion shows no warning unless a test removes one.
         m_env.Set("WINEPREFIX", (m_box.Path() / "prefix").string());

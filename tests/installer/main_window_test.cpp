@@ -36,21 +36,9 @@
 #include "ui/skin_layout.h"
 #include "ui/text_progress_ctrl.h"
 #include "ui/transparent_static.h"
+#include "support/qt/qt_application.h"
 
 namespace {
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr) {
-        return;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    static int argc = 1;
-    static char arg0[] = "qb_installer_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 // The window with its drag seen instead of handed to the window manager.
 class SkinWindow : public CQuellbridgerDlg {
@@ -160,10 +148,10 @@ bool CatchWindow(const std::function<void()>& trigger, const std::function<QWidg
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureApp(); }
+    static void SetUpTestSuite() { EnsureQtApplication(); }
 
     void SetUp() override {
-        EnsureApp();
+        EnsureQtApplication();
         m_env.UseHome(m_box.Path());
         const std::string readme = "Talvermoor demo client\n";
         m_docRoot.Write("filelist.json",

@@ -9,26 +9,16 @@
 #include "support/env_guard.h"
 #include "support/sandbox.h"
 #include "ui/about_dlg.h"
+#include "support/qt/qt_application.h"
 
 namespace {
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "qb_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 class AboutDialogTest : public ::testing::Test {
 protected:
     // Qt and fontconfig read and cache below HOME: keep them in the sandbox.
     void SetUp() override {
         m_env.UseHome(m_box.Path());
-        EnsureApp();
+        EnsureQtApplication();
     }
 
     Sandbox m_box;

@@ -7,19 +7,9 @@
 
 #include "ui/bitmap_button_ex.h"
 #include "ui/skin_layout.h"
+#include "support/qt/qt_application.h"
 
 namespace {
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "qb_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 QImage Solid(QColor color, QSize size = QSize(8, 6)) {
     QImage image(size, QImage::Format_RGB32);
@@ -64,8 +54,8 @@ protected:
 class BitmapButtonTest : public ::testing::Test {
 protected:
     // Members may be widgets: the application must exist before the fixture is built.
-    static void SetUpTestSuite() { EnsureApp(); }
-    void SetUp() override { EnsureApp(); }
+    static void SetUpTestSuite() { EnsureQtApplication(); }
+    void SetUp() override { EnsureQtApplication(); }
 };
 
 TEST_F(BitmapButtonTest, ChoosesPictureByStateWithPressedFirstThenFocusThenDisabled) {

@@ -16,21 +16,11 @@
 #include "support/env_guard.h"
 #include "support/sandbox.h"
 #include "ui/folder_browser_dlg.h"
+#include "support/qt/qt_application.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "qb_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 std::string Line(const std::string& path) {
     return LoadFormatString(103, "1.50 GB", FormatSizeText(GetDiskFreeSize(path.c_str())).c_str());
@@ -40,7 +30,7 @@ class FolderBrowserDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_env.UseHome(m_box.Path());  // Qt and fontconfig read and cache below HOME
-        EnsureApp();
+        EnsureQtApplication();
         fs::create_directories(m_box.Path() / "Games/Talvermoor");
         m_initial = (m_box.Path() / "Games/Talvermoor").string();
     }

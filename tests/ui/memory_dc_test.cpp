@@ -7,25 +7,15 @@
 
 #include "ui/memory_dc.h"
 #include "ui/text_progress_ctrl.h"
+#include "support/qt/qt_application.h"
 
 namespace {
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "qb_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 class MemoryDCTest : public ::testing::Test {
 protected:
     // Members may be widgets: the application must exist before the fixture is built.
-    static void SetUpTestSuite() { EnsureApp(); }
-    void SetUp() override { EnsureApp(); }
+    static void SetUpTestSuite() { EnsureQtApplication(); }
+    void SetUp() override { EnsureQtApplication(); }
 };
 
 TEST_F(MemoryDCTest, CopiesBackOnlyTheClipBox) {
@@ -93,7 +83,7 @@ TEST_F(MemoryDCTest, ClipBoxStartsWithTheOwnersBackground) {
 }
 
 TEST_F(MemoryDCTest, ThousandsOfPaintsLeaveNoSurfaceBehind) {
-    EnsureApp();
+    EnsureQtApplication();
     const int nBefore = CMemoryDC::LiveSurfaceCount();
     CTextProgressCtrl bar;
     bar.resize(249, 16);

@@ -14,19 +14,9 @@
 #include "support/env_guard.h"
 #include "support/sandbox.h"
 #include "ui/message_box_dlg.h"
+#include "support/qt/qt_application.h"
 
 namespace {
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "qb_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 bool IsLinkBlue(QRgb c) {
     return qBlue(c) > 150 && qRed(c) < 120 && qGreen(c) < 120;
@@ -62,7 +52,7 @@ protected:
     // Qt and fontconfig read and cache below HOME: keep them in the sandbox.
     void SetUp() override {
         m_env.UseHome(m_box.Path());
-        EnsureApp();
+        EnsureQtApplication();
     }
 
     Sandbox m_box;

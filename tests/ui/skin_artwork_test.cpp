@@ -7,19 +7,9 @@
 #include <set>
 
 #include "ui/skin_layout.h"
+#include "support/qt/qt_application.h"
 
 namespace {
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "qb_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 bool IsBlack(QRgb rgb) {
     return (rgb & 0xFFFFFFu) == 0;
@@ -46,9 +36,9 @@ double Luminance(const QImage& image) {
 class SkinArtworkTest : public ::testing::Test {
 protected:
     // Members may be widgets: the application must exist before the fixture is built.
-    static void SetUpTestSuite() { EnsureApp(); }
+    static void SetUpTestSuite() { EnsureQtApplication(); }
     void SetUp() override {
-        EnsureApp();
+        EnsureQtApplication();
         m_background = LoadBitmapResource(IDB_BACKGROUND).convertToFormat(QImage::Format_RGB32);
         ASSERT_FALSE(m_background.isNull());
     }

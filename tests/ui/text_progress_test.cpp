@@ -10,19 +10,9 @@
 
 #include "ui/skin_layout.h"
 #include "ui/text_progress_ctrl.h"
+#include "support/qt/qt_application.h"
 
 namespace {
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "qb_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 const QColor kBar(0, 0, 255), kBk(0, 0, 0), kText(255, 0, 0), kBarText(0, 255, 0);
 
@@ -36,9 +26,9 @@ bool IsGreenish(QColor c) {
 class TextProgressTest : public ::testing::Test {
 protected:
     // Members may be widgets: the application must exist before the fixture is built.
-    static void SetUpTestSuite() { EnsureApp(); }
+    static void SetUpTestSuite() { EnsureQtApplication(); }
     void SetUp() override {
-        EnsureApp();
+        EnsureQtApplication();
         // The file bar's size: an interior of 247 x 14.
         m_bar.resize(249, 16);
         QFont font(QStringLiteral("DejaVu Sans"));

@@ -6,19 +6,9 @@
 #include <QPainter>
 
 #include "ui/transparent_static.h"
+#include "support/qt/qt_application.h"
 
 namespace {
-
-void EnsureApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char arg0[] = "qb_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    new QApplication(argc, argv);
-}
 
 // A picture where every pixel differs from its neighbours, so a misplaced piece shows.
 QImage Picture(QSize size) {
@@ -34,9 +24,9 @@ const QRect kLabelRect(30, 12, 160, 14);
 class TransparentStaticTest : public ::testing::Test {
 protected:
     // Members may be widgets: the application must exist before the fixture is built.
-    static void SetUpTestSuite() { EnsureApp(); }
+    static void SetUpTestSuite() { EnsureQtApplication(); }
     void SetUp() override {
-        EnsureApp();
+        EnsureQtApplication();
         m_picture = Picture(QSize(240, 60));
         m_parent.resize(240, 60);
         m_pLabel = new CTransparentStatic(&m_parent);
