@@ -16,6 +16,7 @@
 #include "download/http_client.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
+#include "platform/file_io.h"
 #include "platform/log.h"
 #include "platform/string_table.h"
 
@@ -41,22 +42,6 @@ std::string CutCharacters(const std::string& text, size_t max) {
         }
     }
     return text;
-}
-
-// write() until everything is out; 0 or the errno of the failure.
-int WriteAll(int fd, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
 }
 
 bool IsDiskFull(int error) {

@@ -1,4 +1,5 @@
 #include "platform/atomic_file.h"
+#include "platform/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,23 +9,6 @@
 #include <vector>
 
 namespace {
-
-int WriteAll(int fd, std::string_view data) {
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return 0;
-}
 
 // Makes the rename itself durable; file systems that cannot sync a folder are not an error.
 void SyncFolder(const std::string& folder) {
@@ -53,7 +37,7 @@ int WriteFileAtomically(const std::string& path, std::string_view data, mode_t m
         return errno;
     }
 
-    int err = WriteAll(fd, data);
+    int err = WriteAll(fd, data.data(), data.size());
     if (err == 0 && ::fchmod(fd, mode) != 0) {
         err = errno;
     }

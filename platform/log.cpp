@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/utf8.h"
+
 CLog g_Log;
 
 namespace {
@@ -28,40 +30,6 @@ const char* LevelText(uint16_t level) {
     }
 }
 
-// Decodes one UTF-8 sequence at s (n bytes left); malformed input gives U+FFFD and one byte.
-char32_t DecodeUtf8(const unsigned char* s, size_t n, size_t* used) {
-    const unsigned char c = s[0];
-    *used = 1;
-    int extra = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (c < 0x80) {
-        return c;
-    } else if ((c & 0xE0) == 0xC0) {
-        extra = 1, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        extra = 2, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        extra = 3, cp = c & 0x07, min = 0x10000;
-    } else {
-        return 0xFFFD;
-    }
-    if (static_cast<size_t>(extra) >= n) {
-        return 0xFFFD;
-    }
-    for (int i = 1; i <= extra; ++i) {
-        if ((s[i] & 0xC0) != 0x80) {
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (s[i] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0xFFFD;
-    }
-    *used = static_cast<size_t>(extra) + 1;
-    return cp;
-}
-
 // UTF-8 to UTF-16LE bytes, at most maxUnits code units; a pair that would not fit whole is
 // left out, so a cut never leaves half a character. Returns the number of bytes written.
 size_t ToUtf16Le(const char* text, size_t length, unsigned char* out, size_t maxUnits) {
@@ -75,7 +43,10 @@ size_t ToUtf16Le(const char* text, size_t length, unsigned char* out, size_t max
     };
     while (i < length) {
         size_t used = 0;
-        const char32_t cp = DecodeUtf8(s + i, length - i, &used);
+        char32_t cp = 0;
+        if (!DecodeUtf8Char(s + i, length - i, cp, used)) {
+            cp = 0xFFFD;
+        }
         if (cp >= 0x10000) {
             if (units + 2 > maxUnits) {
                 break;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -61,40 +62,16 @@ bool GetConfigFolder(std::string& folder) {
 
 // Number of characters in UTF-8 text, or -1 when it is not well-formed or holds a zero.
 long CountUtf8Chars(const std::string& text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     long count = 0;
     size_t i = 0;
     while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        int extra;
-        char32_t cp;
-        char32_t min;
-        if (c == 0) {
-            return -1;
-        } else if (c < 0x80) {
-            extra = 0, cp = c, min = 0;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1, cp = c & 0x1F, min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, cp = c & 0x0F, min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, cp = c & 0x07, min = 0x10000;
-        } else {
+        char32_t cp = 0;
+        size_t length = 0;
+        if (bytes[i] == 0 || !DecodeUtf8Char(bytes + i, text.size() - i, cp, length)) {
             return -1;
         }
-        if (i + static_cast<size_t>(extra) >= text.size()) {
-            return -1;
-        }
-        for (int k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-            if ((cc & 0xC0) != 0x80) {
-                return -1;
-            }
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return -1;
-        }
-        i += static_cast<size_t>(extra) + 1;
+        i += length;
         ++count;
     }
     return count;
