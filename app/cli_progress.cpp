@@ -39,7 +39,8 @@ std::string CCliProgress::Update(const DownloadProgress& record, uint32_t now) {
     std::string left = "00:00:00";
     const uint32_t elapsed = now - record.dwStartTime;
     if (!record.bSkipped && elapsed > 0) {
-        const auto rate = static_cast<uint32_t>(static_cast<double>(record.nFileDone) / elapsed * 1000);
+        const auto rate =
+            static_cast<uint32_t>(static_cast<double>(record.nFileDone) / elapsed * 1000);
         const uint64_t rest = record.nFileTotal - record.nFileDone;
         const ClockParts parts =
             SplitRemainingSeconds(rate > 0 ? static_cast<uint32_t>(rest / rate) : 0);
@@ -60,8 +61,8 @@ std::string CCliProgress::FinishedLine(const DownloadProgress& record) const {
     }
     const std::string& name = m_list.FileList[static_cast<size_t>(record.nFileIndex)].Name;
     char line[1024];
-    std::snprintf(line, sizeof line, "[%d/%d] %s %s (%s)", record.nFileIndex + 1,
-                  m_list.TotalCount, name.c_str(), record.bSkipped ? "already complete" : "downloaded",
+    std::snprintf(line, sizeof line, "[%d/%d] %s %s (%s)", record.nFileIndex + 1, m_list.TotalCount,
+                  name.c_str(), record.bSkipped ? "already complete" : "downloaded",
                   FormatSizeText(record.nFileTotal).c_str());
     return line;
 }

@@ -13,7 +13,7 @@ constexpr unsigned WM_DOWNLOAD_FINISHED = WM_USER_BASE + 1002;
 
 struct DownloadProgress {
     int32_t nFileIndex = 0;
-    uint8_t bSkipped = 0;     // 1: found complete and valid, not downloaded
+    uint8_t bSkipped = 0;      // 1: found complete and valid, not downloaded
     uint32_t dwStartTime = 0;  // millisecond clock when the file was started
     uint64_t nFileTotal = 0;   // bytes of the file in total
     uint64_t nFileDone = 0;    // bytes of the file present so far

@@ -197,9 +197,10 @@ bool CDownloadThread::DownloadAll() {
         std::string leaf = entry.Name;
         std::string subFolder;
         int folderError = 0;
-        const std::string localPath = MakeSubFolder(m_strInstallFolder, leaf, subFolder, &folderError)
-                                          ? subFolder + "/" + leaf
-                                          : m_strInstallFolder + "/" + entry.Name;
+        const std::string localPath =
+            MakeSubFolder(m_strInstallFolder, leaf, subFolder, &folderError)
+                ? subFolder + "/" + leaf
+                : m_strInstallFolder + "/" + entry.Name;
         if (folderError != 0) {
             g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)",
                         static_cast<long>(folderError));
@@ -333,7 +334,8 @@ bool CDownloadThread::DownloadAll() {
                                   static_cast<off_t>(done - writebackFrom), SYNC_FILE_RANGE_WRITE);
                 writebackFrom = done;
             }
-            percent = static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * 100);
+            percent =
+                static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * 100);
             const uint32_t now = TimeGetTime();
             bool post = false;
             if (!posted || now - lastPost >= kPostIntervalMs) {
@@ -402,7 +404,8 @@ bool CDownloadThread::DownloadAll() {
             ::close(folder);
         }
         if (error != 0) {
-            g_Log.Print(LOG_ERROR, "failed to flush files to disk - (%ld)", static_cast<long>(error));
+            g_Log.Print(LOG_ERROR, "failed to flush files to disk - (%ld)",
+                        static_cast<long>(error));
             return EndWith(client, IsDiskFull(error) ? 108 : 118, error);
         }
     }

@@ -16,8 +16,8 @@ class CHttpClient;
 
 class CDownloadThread : public CThread {
 public:
-    CDownloadThread(const CFileList& fileList, IDownloadNotify* notify,
-                    std::string installFolder, const HttpTimeouts& timeouts = HttpTimeouts{});
+    CDownloadThread(const CFileList& fileList, IDownloadNotify* notify, std::string installFolder,
+                    const HttpTimeouts& timeouts = HttpTimeouts{});
     // Stops a running thread and waits for it; the owner clears m_hNotifyWnd first when its
     // sink is going away.
     ~CDownloadThread() override;

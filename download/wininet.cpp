@@ -85,10 +85,10 @@ size_t CWininet::OnHeader(char* data, size_t size, size_t count, void* self) {
     if (line.starts_with("HTTP/")) {
         // A new response block: after a redirect or an interim 1xx answer.
         const size_t space = line.find(' ');
-        me->m_nBlockStatus = space == std::string_view::npos
-                                 ? 0
-                                 : std::strtol(std::string(line.substr(space + 1, 3)).c_str(),
-                                               nullptr, 10);
+        me->m_nBlockStatus =
+            space == std::string_view::npos
+                ? 0
+                : std::strtol(std::string(line.substr(space + 1, 3)).c_str(), nullptr, 10);
         me->m_bBlockHasLocation = false;
         me->m_bBlockChunked = false;
     } else if (line.empty()) {
@@ -132,8 +132,8 @@ bool CWininet::Stalled() const {
            std::chrono::steady_clock::now() - m_lastData >= m_stallLimit;
 }
 
-bool CWininet::Open(const std::string& url, const std::string& headerText,
-                    const std::string& agent, const HttpTimeouts& timeouts) {
+bool CWininet::Open(const std::string& url, const std::string& headerText, const std::string& agent,
+                    const HttpTimeouts& timeouts) {
     Close();
     m_bHeadersDone = m_bTransferDone = m_bBodyComplete = false;
     m_result = CURLE_OK;
@@ -164,7 +164,8 @@ bool CWininet::Open(const std::string& url, const std::string& headerText,
             end = headerText.size();
         }
         if (end > start) {
-            m_pHeaders = curl_slist_append(m_pHeaders, headerText.substr(start, end - start).c_str());
+            m_pHeaders =
+                curl_slist_append(m_pHeaders, headerText.substr(start, end - start).c_str());
         }
         start = end + 2;
     }
@@ -216,7 +217,8 @@ bool CWininet::Open(const std::string& url, const std::string& headerText,
     }
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &m_nStatus);
     curl_off_t length = -1;
-    if (!m_bChunked && curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+    if (!m_bChunked &&
+        curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length >= 0) {
         m_nContentLength = length;
     }

@@ -409,11 +409,10 @@ void CQuellbridgerDlg::OnDownloadProgress(std::unique_ptr<DownloadProgress> reco
         newFile = true;
     }
     // A complete empty file is 100 %.
-    const int filePercent =
-        progress.nFileTotal == 0
-            ? 100
-            : static_cast<int>(static_cast<double>(progress.nFileDone) /
-                               static_cast<double>(progress.nFileTotal) * 100);
+    const int filePercent = progress.nFileTotal == 0
+                                ? 100
+                                : static_cast<int>(static_cast<double>(progress.nFileDone) /
+                                                   static_cast<double>(progress.nFileTotal) * 100);
 
     const uint32_t now = TimeNow();
     uint32_t elapsed;
@@ -435,13 +434,14 @@ void CQuellbridgerDlg::OnDownloadProgress(std::unique_ptr<DownloadProgress> reco
     const uint64_t rest =
         progress.nFileTotal > progress.nFileDone ? progress.nFileTotal - progress.nFileDone : 0;
     const uint64_t remaining = bytesPerSecond > 0 ? rest / bytesPerSecond : 0;
-    const ClockParts left = SplitRemainingSeconds(static_cast<uint32_t>(
-        std::min<uint64_t>(remaining, std::numeric_limits<uint32_t>::max())));
+    const ClockParts left = SplitRemainingSeconds(
+        static_cast<uint32_t>(std::min<uint64_t>(remaining, std::numeric_limits<uint32_t>::max())));
 
     const bool validIndex = progress.nFileIndex >= 0 &&
                             static_cast<size_t>(progress.nFileIndex) < m_FileList.FileList.size();
     if (newFile && validIndex) {
-        SetItemText(IDC_FILE_NAME, m_FileList.FileList[static_cast<size_t>(progress.nFileIndex)].Name);
+        SetItemText(IDC_FILE_NAME,
+                    m_FileList.FileList[static_cast<size_t>(progress.nFileIndex)].Name);
     }
     if (!progress.bSkipped) {
         SetItemText(IDC_SPEED, speed);
@@ -593,13 +593,13 @@ void CQuellbridgerDlg::WatchLauncher() {
 // ---- Worker records ----
 
 void CQuellbridgerDlg::PostProgress(std::unique_ptr<DownloadProgress> record) {
-    QCoreApplication::postEvent(this,
-                                new CRecordEvent<DownloadProgress>(kProgressEvent, std::move(record)));
+    QCoreApplication::postEvent(
+        this, new CRecordEvent<DownloadProgress>(kProgressEvent, std::move(record)));
 }
 
 void CQuellbridgerDlg::PostFinished(std::unique_ptr<DownloadResult> record) {
-    QCoreApplication::postEvent(this,
-                                new CRecordEvent<DownloadResult>(kFinishedEvent, std::move(record)));
+    QCoreApplication::postEvent(
+        this, new CRecordEvent<DownloadResult>(kFinishedEvent, std::move(record)));
 }
 
 bool CQuellbridgerDlg::event(QEvent* e) {
@@ -618,7 +618,8 @@ bool CQuellbridgerDlg::event(QEvent* e) {
 
 bool CQuellbridgerDlg::eventFilter(QObject* watched, QEvent* e) {
     const QEvent::Type type = e->type();
-    if (type == QEvent::KeyPress || type == QEvent::KeyRelease || type == QEvent::ShortcutOverride) {
+    if (type == QEvent::KeyPress || type == QEvent::KeyRelease ||
+        type == QEvent::ShortcutOverride) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget != nullptr && (widget == this || isAncestorOf(widget))) {
             const auto* key = static_cast<QKeyEvent*>(e);

@@ -4,13 +4,13 @@
 // owns its controls, the file list and the worker.
 #pragma once
 
+#include <sys/types.h>
 #include <QDialog>
 #include <QTimer>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 
 #include "download/download_notify.h"
 #include "download/file_list.h"
@@ -68,8 +68,8 @@ public:
     void SetInstallFolderText(const std::string& path) override;
     void SetFreeSpaceText(const std::string& text) override;
     void SetWorkerInstallFolder(const std::string& path) override;
-    BrowseResult BrowseForFolder(const std::string& initialFolder,
-                                 const std::string& totalSizeText, std::string& path) override;
+    BrowseResult BrowseForFolder(const std::string& initialFolder, const std::string& totalSizeText,
+                                 std::string& path) override;
 
     // Controls by id, as the rest of the program names them.
     QWidget* GetDlgItem(int id) const;
@@ -81,7 +81,9 @@ public:
 
     // Seams for tests and embedders; none is owned.
     void SetPrompt(IUserPrompt* prompt) { m_pPrompt = prompt; }
-    void SetPrerequisiteDialog(IPrerequisiteWarningDialog* dialog) { m_pPrerequisiteDialog = dialog; }
+    void SetPrerequisiteDialog(IPrerequisiteWarningDialog* dialog) {
+        m_pPrerequisiteDialog = dialog;
+    }
     void SetHttpTimeouts(const HttpTimeouts& timeouts) { m_timeouts = timeouts; }
 
     const CFileList& FileList() const { return m_FileList; }

@@ -96,9 +96,9 @@ void CLog::Print(uint16_t level, const char* format, ...) {
 
     int lineLength;
     if (m_bDecorate) {
-        lineLength = std::snprintf(line, sizeof line, "[%02d:%02d:%02d,%03d] [%s] %s \r\n",
-                                   local.tm_hour, local.tm_min, local.tm_sec, millis,
-                                   LevelText(level), message);
+        lineLength =
+            std::snprintf(line, sizeof line, "[%02d:%02d:%02d,%03d] [%s] %s \r\n", local.tm_hour,
+                          local.tm_min, local.tm_sec, millis, LevelText(level), message);
     } else {
         lineLength = std::snprintf(line, sizeof line, "%s\r\n", message);
     }

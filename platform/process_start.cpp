@@ -27,8 +27,8 @@ int StartProcess(const std::vector<std::string>& argv, const std::string& folder
     posix_spawnattr_init(&attributes);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     // A session of its own: the launcher must not die with the installer's terminal.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
-                                              POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);

@@ -33,17 +33,20 @@ constexpr Entry kEnglish[] = {
     {116, "Failed to proceed due to download directory creation fail."},
     {117, "Failed to process message due to insufficient available memory."},
     {118, "Failed to create file. (%ld)"},
-    {119, "Due to the unstable network connection, downloading has stopped.\nPlease try again. (%ld)"},
+    {119,
+     "Due to the unstable network connection, downloading has stopped.\nPlease try again. (%ld)"},
     {120, "Failed to check file size."},
     {121, "Failed to get file checksum."},
     {122, "Newly updated version is available.\nPlease download the new version on homepage."},
-    {123, "Previously used Download Folder is found.\n\n%s\n\nSelect the folder as Download Folder?"},
+    {123,
+     "Previously used Download Folder is found.\n\n%s\n\nSelect the folder as Download Folder?"},
     {124, "Folder is not empty.\nPlease create another folder and try it again."},
     {125, "An error occurred. Please try download later."},
     {130, "The following essencial package will be installed."},
     {131, "If the installation is canceled, the game may not run properly."},
-    {132, "[Warning] The installation is complete, but the required packages to run the game do "
-          "not exist.\n\nPlease refer to the link below to manually install the required packages."},
+    {132,
+     "[Warning] The installation is complete, but the required packages to run the game do "
+     "not exist.\n\nPlease refer to the link below to manually install the required packages."},
 };
 
 constexpr Entry kJapanese[] = {
@@ -65,11 +68,16 @@ constexpr Entry kJapanese[] = {
     {116, "ダウンロードフォルダを作成できなかったため、続行できません。"},
     {117, "使用可能なメモリが不足しているため、メッセージを処理できません。"},
     {118, "ファイルを作成できませんでした。 (%ld)"},
-    {119, "ネットワーク接続が不安定なため、ダウンロードが停止しました。\nもう一度お試しください。 (%ld)"},
+    {119,
+     "ネットワーク接続が不安定なため、ダウンロードが停止しました。\nもう一度お試しください。 "
+     "(%ld)"},
     {120, "ファイルサイズを確認できませんでした。"},
     {121, "ファイルのチェックサムを取得できませんでした。"},
-    {122, "新しいバージョンがあります。\nホームページから新しいバージョンをダウンロードしてください。"},
-    {123, "以前に使用したダウンロードフォルダが見つかりました。\n\n%s\n\nこのフォルダをダウンロードフォルダにしますか？"},
+    {122,
+     "新しいバージョンがあります。\nホームページから新しいバージョンをダウンロードしてください。"},
+    {123,
+     "以前に使用したダウンロードフォルダが見つかりました。\n\n%"
+     "s\n\nこのフォルダをダウンロードフォルダにしますか？"},
     {124, "フォルダが空ではありません。\n別のフォルダを作成して、もう一度お試しください。"},
     {125, "エラーが発生しました。しばらくしてからダウンロードしてください。"},
     {126, "インストールが完了しました。ランチャーから Talvermoor を起動できます。"},
@@ -78,8 +86,9 @@ constexpr Entry kJapanese[] = {
     {129, "プログラムの登録に失敗しました。"},
     {130, "次の必須パッケージがインストールされます。"},
     {131, "インストールをキャンセルすると、ゲームが正しく動作しない場合があります。"},
-    {132, "[警告] インストールは完了しましたが、ゲームの実行に必要なパッケージがありません。\n\n"
-          "下のリンクから必要なパッケージを手動でインストールしてください。"},
+    {132,
+     "[警告] インストールは完了しましたが、ゲームの実行に必要なパッケージがありません。\n\n"
+     "下のリンクから必要なパッケージを手動でインストールしてください。"},
 };
 
 constexpr Entry kKorean[] = {
@@ -105,7 +114,9 @@ constexpr Entry kKorean[] = {
     {120, "파일 크기를 확인하지 못했습니다."},
     {121, "파일 체크섬을 가져오지 못했습니다."},
     {122, "새 버전이 있습니다.\n홈페이지에서 새 버전을 다운로드해 주세요."},
-    {123, "이전에 사용한 다운로드 폴더가 있습니다.\n\n%s\n\n이 폴더를 다운로드 폴더로 선택하시겠습니까?"},
+    {123,
+     "이전에 사용한 다운로드 폴더가 있습니다.\n\n%s\n\n이 폴더를 다운로드 폴더로 "
+     "선택하시겠습니까?"},
     {124, "폴더가 비어 있지 않습니다.\n다른 폴더를 만든 후 다시 시도해 주세요."},
     {125, "오류가 발생했습니다. 나중에 다시 다운로드해 주세요."},
     {126, "설치가 완료되었습니다. 런처에서 Talvermoor를 시작할 수 있습니다."},
@@ -114,8 +125,9 @@ constexpr Entry kKorean[] = {
     {129, "프로그램 등록에 실패했습니다."},
     {130, "다음 필수 패키지가 설치됩니다."},
     {131, "설치를 취소하면 게임이 제대로 실행되지 않을 수 있습니다."},
-    {132, "[경고] 설치는 완료되었지만 게임 실행에 필요한 패키지가 없습니다.\n\n"
-          "아래 링크를 참고하여 필요한 패키지를 직접 설치해 주세요."},
+    {132,
+     "[경고] 설치는 완료되었지만 게임 실행에 필요한 패키지가 없습니다.\n\n"
+     "아래 링크를 참고하여 필요한 패키지를 직접 설치해 주세요."},
 };
 
 template <size_t N>

@@ -134,8 +134,7 @@ void CTransparentStatic::Draw(QPainter* pDC, const QRect& rcPaint) {
         const QString strShown =
             QFontMetrics(font()).elidedText(m_strText, Qt::ElideRight, rcClient.width());
         pDC->drawText(rcClient, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, strShown);
-    } else if (const QFont fitted = FitOneLine(font(), m_strText, rcClient);
-               fitted != font()) {
+    } else if (const QFont fitted = FitOneLine(font(), m_strText, rcClient); fitted != font()) {
         // A value that would wrap in a one-line box is drawn narrower instead of cut in two.
         pDC->setFont(fitted);
         pDC->drawText(rcClient, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, m_strText);

@@ -32,10 +32,10 @@
 #include "support/fault_server.h"
 #include "support/log_capture.h"
 #include "support/nginx_server.h"
+#include "support/qt/qt_application.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
 #include "ui/skin_layout.h"
-#include "support/qt/qt_application.h"
 
 namespace {
 

@@ -29,6 +29,7 @@
 #include "support/env_guard.h"
 #include "support/log_capture.h"
 #include "support/nginx_server.h"
+#include "support/qt/qt_application.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
 #include "ui/about_dlg.h"
@@ -36,7 +37,6 @@
 #include "ui/skin_layout.h"
 #include "ui/text_progress_ctrl.h"
 #include "ui/transparent_static.h"
-#include "support/qt/qt_application.h"
 
 namespace {
 

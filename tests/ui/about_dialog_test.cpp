@@ -7,9 +7,9 @@
 #include <QPushButton>
 
 #include "support/env_guard.h"
+#include "support/qt/qt_application.h"
 #include "support/sandbox.h"
 #include "ui/about_dlg.h"
-#include "support/qt/qt_application.h"
 
 namespace {
 

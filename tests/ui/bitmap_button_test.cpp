@@ -5,9 +5,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "support/qt/qt_application.h"
 #include "ui/bitmap_button_ex.h"
 #include "ui/skin_layout.h"
-#include "support/qt/qt_application.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "platform/string_table.h"
 #include "platform/text_format.h"
 #include "support/env_guard.h"
+#include "support/qt/qt_application.h"
 #include "support/sandbox.h"
 #include "ui/folder_browser_dlg.h"
-#include "support/qt/qt_application.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <QDialog>
 #include <QPainter>
 
+#include "support/qt/qt_application.h"
 #include "ui/memory_dc.h"
 #include "ui/text_progress_ctrl.h"
-#include "support/qt/qt_application.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include "platform/string_table.h"
 #include "support/env_guard.h"
+#include "support/qt/qt_application.h"
 #include "support/sandbox.h"
 #include "ui/message_box_dlg.h"
-#include "support/qt/qt_application.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <QColor>
 #include <set>
 
-#include "ui/skin_layout.h"
 #include "support/qt/qt_application.h"
+#include "ui/skin_layout.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <QPainter>
 #include <cmath>
 
+#include "support/qt/qt_application.h"
 #include "ui/skin_layout.h"
 #include "ui/text_progress_ctrl.h"
-#include "support/qt/qt_application.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
-#include "ui/transparent_static.h"
 #include "support/qt/qt_application.h"
+#include "ui/transparent_static.h"
 
 namespace {
 
