@@ -34,18 +34,10 @@
 
 namespace {
 
-// The worker's two records, carried to the user-interface thread as queued events. Qt deletes
-// an event that never reaches its receiver, and the record with it.
-const QEvent::Type kProgressEvent = static_cast<QEvent::Type>(QEvent::User + 1001);
-const QEvent::Type kFinishedEvent = static_cast<QEvent::Type>(QEvent::User + 1002);
-
-template <typename Record>
-class CRecordEvent : public QEvent {
-public:
-    CRecordEvent(QEvent::Type type, std::unique_ptr<Record> record)
-        : QEvent(type), m_record(std::move(record)) {}
-    std::unique_ptr<Record> m_record;
-};
+// Wakes the user-interface thread for the records the worker queued. The records travel
+// in m_records, whose lock orders the hand-over (Qt's own queue is invisible to thread
+// checkers); one wake may find several records, a later one none.
+const QEvent::Type kRecordsEvent = static_cast<QEvent::Type>(QEvent::User + 1001);
 
 constexpr int kLauncherCheckMs = 50;
 
@@ -317,7 +309,7 @@ void CQuellbridgerDlg::OnStartDownload() {
     // A stopped run that outlasted Stop's wait posts its end record late; take it while it
     // still counts as stopped, so it cannot end the new run as a failure.
     m_pDownloadThread->WaitForEnd();
-    QCoreApplication::sendPostedEvents(this);
+    HandleQueuedRecords();
     if (!m_pDownloadThread->Start()) {
         g_Log.Print(LOG_ERROR, "download thread start is failed");
         MessageBox(LoadFormatString(125), MB_OK);
@@ -593,22 +585,29 @@ void CQuellbridgerDlg::WatchLauncher() {
 // ---- Worker records ----
 
 void CQuellbridgerDlg::PostProgress(std::unique_ptr<DownloadProgress> record) {
-    QCoreApplication::postEvent(
-        this, new CRecordEvent<DownloadProgress>(kProgressEvent, std::move(record)));
+    m_records.PostProgress(std::move(record));
+    QCoreApplication::postEvent(this, new QEvent(kRecordsEvent));
 }
 
 void CQuellbridgerDlg::PostFinished(std::unique_ptr<DownloadResult> record) {
-    QCoreApplication::postEvent(
-        this, new CRecordEvent<DownloadResult>(kFinishedEvent, std::move(record)));
+    m_records.PostFinished(std::move(record));
+    QCoreApplication::postEvent(this, new QEvent(kRecordsEvent));
+}
+
+void CQuellbridgerDlg::HandleQueuedRecords() {
+    CDownloadQueue::Record record;
+    while (m_records.Take(record, std::chrono::milliseconds(0))) {
+        if (auto* progress = std::get_if<std::unique_ptr<DownloadProgress>>(&record)) {
+            OnDownloadProgress(std::move(*progress));
+        } else {
+            OnDownloadFinished(std::move(std::get<std::unique_ptr<DownloadResult>>(record)));
+        }
+    }
 }
 
 bool CQuellbridgerDlg::event(QEvent* e) {
-    if (e->type() == kProgressEvent) {
-        OnDownloadProgress(std::move(static_cast<CRecordEvent<DownloadProgress>*>(e)->m_record));
-        return true;
-    }
-    if (e->type() == kFinishedEvent) {
-        OnDownloadFinished(std::move(static_cast<CRecordEvent<DownloadResult>*>(e)->m_record));
+    if (e->type() == kRecordsEvent) {
+        HandleQueuedRecords();
         return true;
     }
     return QDialog::event(e);

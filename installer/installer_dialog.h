@@ -13,6 +13,7 @@
 #include <string>
 
 #include "download/download_notify.h"
+#include "download/download_queue.h"
 #include "download/file_list.h"
 #include "download/wininet.h"
 #include "installer/install_folder.h"
@@ -125,6 +126,8 @@ private:
     void SetUpSkin();
     bool CreateWorker();
     void WatchLauncher();
+    // Hands every record the worker queued to its handler, oldest first.
+    void HandleQueuedRecords();
     std::string LauncherPath();
 
     // Controls, created in template order.
@@ -153,6 +156,8 @@ private:
     uint64_t m_nTotalReceived = 0;
     uint64_t m_nLastFileDone = 0;
 
+    // Records on their way from the worker; freed here if the window goes first.
+    CDownloadQueue m_records;
     QTimer m_elapsedTimer;
     QTimer m_launcherTimer;
     pid_t m_launcherPid = 0;
