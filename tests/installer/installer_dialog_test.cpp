@@ -167,19 +167,8 @@ std::vector<std::string> DailyLog(const fs::path& home) {
     }
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
-        const std::string bytes = ReadFileBytes(file);
-        const std::string text = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.data()),
-                                                    static_cast<qsizetype>(bytes.size() / 2))
-                                     .toStdString();
-        size_t begin = 0;
-        while (begin < text.size()) {
-            size_t end = text.find("\r\n", begin);
-            if (end == std::string::npos) {
-                end = text.size();
-            }
-            lines.push_back(text.substr(begin, end - begin));
-            begin = end + 2;
-        }
+        const std::vector<std::string> fileLines = ReadLogLines(file);
+        lines.insert(lines.end(), fileLines.begin(), fileLines.end());
     }
     return lines;
 }

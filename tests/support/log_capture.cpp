@@ -68,8 +68,8 @@ LogCapture::~LogCapture() {
     g_Log.m_nFolderMode = m_nOldFolderMode;
 }
 
-std::vector<std::string> LogCapture::Lines() const {
-    const std::string text = FromUtf16Le(ReadFileBytes(m_file));
+std::vector<std::string> ReadLogLines(const std::filesystem::path& file) {
+    const std::string text = FromUtf16Le(ReadFileBytes(file));
     std::vector<std::string> lines;
     size_t begin = 0;
     while (begin < text.size()) {
@@ -81,4 +81,8 @@ std::vector<std::string> LogCapture::Lines() const {
         begin = end + 2;
     }
     return lines;
+}
+
+std::vector<std::string> LogCapture::Lines() const {
+    return ReadLogLines(m_file);
 }

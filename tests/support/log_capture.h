@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// The lines of a log file (UTF-16LE, CR LF), as UTF-8 without the line breaks.
+std::vector<std::string> ReadLogLines(const std::filesystem::path& file);
+
 class LogCapture {
 public:
     // Undecorated lines in one file below folder (created if missing).
