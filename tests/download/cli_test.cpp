@@ -1,11 +1,7 @@
 // quellbridger-cli end to end: the built program run as a child process against nginx and the
 // fault server, with its home and log folders inside a sandbox.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -18,13 +14,12 @@
 
 #include "download/list_fetch.h"
 #include "platform/string_table.h"
+#include "support/child_process.h"
 #include "support/closed_port.h"
 #include "support/fault_server.h"
 #include "support/nginx_server.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -32,115 +27,18 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct ChildResult {
-    int exitCode = -1;  // -1 when it did not exit normally
-    int signal = 0;
-    std::string out;
-    std::string err;
-};
-
-// One run of a tool with its output in files of the sandbox and a private environment.
-class Child {
-public:
-    Child(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-          const fs::path& folder, const fs::path& stdoutFile = {})
-        : m_out(stdoutFile.empty() ? folder / ("out-" + std::to_string(++s_serial)) : stdoutFile),
-          m_err(folder / ("err-" + std::to_string(++s_serial))) {
-        std::vector<std::string> envText;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            const std::string name = entry.substr(0, entry.find('='));
-            if (!env.count(name) && name != "QUELLBRIDGER_FILE_LIST_URL" &&
-                name.rfind("XDG_", 0) != 0) {
-                envText.push_back(entry);
-            }
-        }
-        for (const auto& [name, value] : env) {
-            envText.push_back(name + "=" + value);
-        }
-        std::vector<char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const std::string& entry : envText) {
-            envp.push_back(const_cast<char*>(entry.c_str()));
-        }
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&files, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        // The child starts with the default handling of the signals the tests send.
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGTERM);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigdefault(&attr, &defaults);
-        posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-        if (posix_spawn(&m_pid, argv[0], &files, &attr, argv.data(), envp.data()) != 0) {
-            m_pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&files);
-        posix_spawnattr_destroy(&attr);
-    }
-
-    ~Child() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    bool Started() const { return m_pid > 0; }
-    void Signal(int sig) const { ::kill(m_pid, sig); }
-
-    // Waits for the end; a child still running after timeout is killed and reported so.
-    ChildResult Wait(std::chrono::milliseconds timeout = 15s) {
-        ChildResult result;
-        const auto deadline = Clock::now() + timeout;
-        int status = 0;
-        while (m_pid > 0) {
-            const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-            if (done == m_pid) {
-                m_pid = -1;
-                if (WIFEXITED(status)) {
-                    result.exitCode = WEXITSTATUS(status);
-                } else if (WIFSIGNALED(status)) {
-                    result.signal = WTERMSIG(status);
-                }
-                break;
-            }
-            if (Clock::now() >= deadline) {
-                ADD_FAILURE() << "the child did not end in time";
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, nullptr, 0);
-                m_pid = -1;
-                break;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        result.out = ReadFileBytes(m_out);
-        result.err = ReadFileBytes(m_err);
-        return result;
-    }
-
-private:
-    static inline int s_serial = 0;
-    fs::path m_out;
-    fs::path m_err;
-    pid_t m_pid = -1;
-};
+// A run of a tool with its output in numbered files of folder (stdout in stdoutFile if given).
+ChildOptions RunIn(std::vector<std::string> args, std::map<std::string, std::string> env,
+                   const fs::path& folder, const fs::path& stdoutFile = {}) {
+    static int serial = 0;
+    ChildOptions options;
+    options.args = std::move(args);
+    options.env = std::move(env);
+    options.outFile =
+        stdoutFile.empty() ? folder / ("out-" + std::to_string(++serial)) : stdoutFile;
+    options.errFile = folder / ("err-" + std::to_string(++serial));
+    return options;
+}
 
 // A home, a state folder and a scratch folder for one test's runs of the program.
 struct CliHome {
@@ -160,7 +58,7 @@ struct CliHome {
         args.insert(args.begin(), QB_CLI_PATH);
         std::map<std::string, std::string> all = env;
         all.insert(extra.begin(), extra.end());
-        Child child(args, all, box.Path() / "scratch");
+        ChildProcess child(RunIn(args, all, box.Path() / "scratch"));
         EXPECT_TRUE(child.Started());
         return child.Wait();
     }
@@ -170,7 +68,8 @@ struct CliHome {
 
 // The list document for the files below docs, served at url, as the publisher makes it.
 std::string MakeListDocument(const fs::path& docs, const std::string& url, const fs::path& folder) {
-    Child child({QB_MKLIST_PATH, docs.string(), url}, {}, folder, folder / "filelist.json");
+    ChildProcess child(
+        RunIn({QB_MKLIST_PATH, docs.string(), url}, {}, folder, folder / "filelist.json"));
     EXPECT_TRUE(child.Started());
     const ChildResult result = child.Wait();
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -358,8 +257,9 @@ TEST(QuellbridgerCli, InterruptKeepsThePartialFileForTheNextRun) {
         const fs::path install = home.box.Path() / "install";
 
         std::map<std::string, std::string> env = home.env;
-        Child child({QB_CLI_PATH, "--list", server.Url("filelist.json"), "--dir", install.string()},
-                    env, home.box.Path() / "scratch");
+        ChildProcess child(
+            RunIn({QB_CLI_PATH, "--list", server.Url("filelist.json"), "--dir", install.string()},
+                  env, home.box.Path() / "scratch"));
         ASSERT_TRUE(child.Started());
         const auto deadline = Clock::now() + 5s;
         while (FileSize(install / "big.bin") == 0 && Clock::now() < deadline) {

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/child_process.h"
+
 #include "download/download_notify.h"
 #include "download/download_queue.h"
 #include "download/file_list.h"
@@ -80,44 +82,9 @@ std::vector<std::string> ReadUtf16Lines(const std::string& bytes, bool* torn);
 // "[hh:mm:ss,mmm] [LEVEL] message " with its closing blank.
 bool IsWholeLogLine(const std::string& line);
 
-struct ChildResult {
-    int exitCode = -1;  // -1 when it did not exit normally
-    int signal = 0;     // the signal that ended it, 0 when it exited
-    std::string out;
-    std::string err;
-};
-
-struct ChildOptions {
-    std::vector<std::string> args;           // args[0] is the program
-    std::map<std::string, std::string> env;  // replaces these; HOME, XDG_* and proxies are cleared
-    std::filesystem::path outFile;
-    std::filesystem::path errFile;
-    // A file-size limit for the child (RLIMIT_FSIZE) with SIGXFSZ ignored, so writes past it
-    // fail with EFBIG as on a full disk.
-    std::optional<rlim_t> fileSizeLimit;
-};
-
-// One child process; killed and reaped by the destructor when still running.
-class ChildProcess {
-public:
-    explicit ChildProcess(const ChildOptions& options);
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool Started() const { return m_pid > 0; }
-    pid_t Pid() const { return m_pid; }
-    // True while the child has not ended (it is not reaped by the check).
-    bool Running() const;
-    void Signal(int sig) const;
-    // Waits for the end; a child still running after timeout is killed and reported so.
-    ChildResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
-private:
-    pid_t m_pid = -1;
-    std::filesystem::path m_out;
-    std::filesystem::path m_err;
-};
+using ::ChildOptions;
+using ::ChildProcess;
+using ::ChildResult;
 
 // A sandboxed home and state folder for runs of quellbridger-cli.
 class CliHome {
