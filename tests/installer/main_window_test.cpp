@@ -29,6 +29,7 @@
 #include "support/env_guard.h"
 #include "support/log_capture.h"
 #include "support/nginx_server.h"
+#include "support/qt/image_compare.h"
 #include "support/qt/qt_application.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
@@ -130,7 +131,7 @@ bool CatchWindow(const std::function<void()>& trigger, const std::function<QWidg
             poll.stop();
             seen(*widget);
             widget->close();
-        } else if (clock.elapsed() > 5000) {
+        } else if (clock.elapsed() > 30000) {
             // Whatever trigger shows instead must not keep the test waiting.
             poll.stop();
             if (QWidget* other = QApplication::activePopupWidget()) {
@@ -223,9 +224,8 @@ TEST_F(MainWindowTest, FramelessFixedWindowWithItsTitleIconAndPlace) {
     ASSERT_FALSE(window.windowIcon().isNull());
     const QImage icon = LoadIconResource(127);
     ASSERT_FALSE(icon.isNull());
-    EXPECT_EQ(
-        window.windowIcon().pixmap(icon.size()).toImage().convertToFormat(QImage::Format_ARGB32),
-        icon.convertToFormat(QImage::Format_ARGB32));
+    // The icon goes through Qt's premultiply round trip, which may move a channel by one.
+    EXPECT_LE(MaxChannelDifference(window.windowIcon().pixmap(icon.size()).toImage(), icon), 1);
 
     // Centred on the work area of its screen.
     const QRect work = window.screen()->availableGeometry();

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <cmath>
 
+#include "support/qt/image_compare.h"
 #include "support/qt/qt_application.h"
 #include "ui/skin_layout.h"
 #include "ui/text_progress_ctrl.h"
@@ -79,12 +80,11 @@ protected:
         return image;
     }
 
+    // Glyph edges are blended on the CPU's vector path, whose rounding may differ by one or
+    // two between the buffer the bar paints through and the plain image here.
     static void ExpectSameInterior(const QImage& actual, const QImage& expected) {
-        int nDifferent = 0;
-        for (int y = 1; y < 15; ++y)
-            for (int x = 1; x < 248; ++x)
-                nDifferent += actual.pixel(x, y) != expected.pixel(x, y);
-        EXPECT_EQ(nDifferent, 0);
+        const QRect interior(1, 1, 247, 14);
+        EXPECT_LE(MaxChannelDifference(actual.copy(interior), expected.copy(interior)), 2);
     }
 
     CTextProgressCtrl m_bar;
