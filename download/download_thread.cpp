@@ -52,8 +52,8 @@ bool IsDiskFull(int error) {
     return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }
 
-uint32_t ChecksumBeneath(const CInstallDir& folder, const std::string& name,
-                         std::string& checksum, const std::atomic<bool>* running) {
+uint32_t ChecksumBeneath(const CInstallDir& folder, const std::string& name, std::string& checksum,
+                         const std::atomic<bool>* running) {
     checksum.clear();
     // O_NONBLOCK: a pipe swapped in must not hold the read.
     const int fd = folder.OpenBeneath(name, O_RDONLY | O_NONBLOCK);
@@ -200,8 +200,7 @@ bool CDownloadThread::DownloadAll() {
                     m_strInstallFolder.c_str());
         return EndWith(client, FOLDER_IN_USE);
     } else if (error != 0) {
-        g_Log.Print(LOG_WARNING, "failed to lock install folder - (%ld)",
-                    static_cast<long>(error));
+        g_Log.Print(LOG_WARNING, "failed to lock install folder - (%ld)", static_cast<long>(error));
     }
     // Only what is not on disk yet needs room; re-fetched files replace bytes already counted.
     const uint64_t missing = MissingBytes(m_FileList, m_strInstallFolder);
