@@ -115,10 +115,13 @@ int CInstallDir::OpenBeneath(const std::string& name, int flags, mode_t mode) co
             if (errno == EAGAIN || errno == EINTR) {
                 continue;
             }
-            if (errno != ENOSYS) {
+            // ENOSYS: an older kernel; EPERM: a sandbox's system-call filter that does not
+            // know openat2. The walk below is as strict, so a genuine EPERM only repeats.
+            if (errno == ENOSYS) {
+                g_noOpenat2.store(true);
+            } else if (errno != EPERM) {
                 return -1;
             }
-            g_noOpenat2.store(true);
             break;
         }
     }
