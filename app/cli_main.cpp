@@ -41,8 +41,9 @@ void PrintUsage(FILE* out) {
                  "  --dir DIR   install folder (default: %s)\n"
                  "  --quiet     print only failures\n"
                  "  --help      show this text\n\n"
-                 "Exit status: 0 every file done, 1 the download failed, 2 usage error or no\n"
-                 "usable file list, 130 interrupted (run again to resume).\n",
+                 "Exit status: 0 every file done, 1 the download failed, 2 usage error, no\n"
+                 "usable file list or another run holds DIR, 130 interrupted (run again to\n"
+                 "resume).\n",
                  GetFileListUrl().c_str(), "$HOME/Games/HOLLOWMERE WORKS/Talvermoor");
 }
 
@@ -176,6 +177,11 @@ int main(int argc, char** argv) {
             std::printf("Stopped. Run again to resume.\n");
         }
         return kInterrupted;
+    }
+    if (worker.ResultMessageId() == CDownloadThread::FOLDER_IN_USE) {
+        Fail(result->szMessage);
+        Fail("Another run holds " + folder + "; wait for it to end and try again.");
+        return kBadStart;
     }
     Fail(result->szMessage);
     return kFailed;

@@ -40,7 +40,12 @@ uint32_t GetFileChecksum(const std::string& path, std::string& checksum,
     if (file.fd < 0) {
         return static_cast<uint32_t>(errno);
     }
-    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return GetFileChecksum(file.fd, checksum, running);
+}
+
+uint32_t GetFileChecksum(int fd, std::string& checksum, const std::atomic<bool>* running) {
+    checksum.clear();
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::unique_ptr<EVP_MD_CTX, MdCtxDeleter> ctx(EVP_MD_CTX_new());
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) {
@@ -48,7 +53,7 @@ uint32_t GetFileChecksum(const std::string& path, std::string& checksum,
     }
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kReadSize]);
     for (;;) {
-        const ssize_t got = ::read(file.fd, buffer.get(), kReadSize);
+        const ssize_t got = ::read(fd, buffer.get(), kReadSize);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;

@@ -4,16 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <new>
+#include <thread>
 
 #include "download/checksum.h"
 #include "download/file_hasher.h"
 #include "download/file_helpers.h"
 #include "download/file_list_check.h"
 #include "download/http_client.h"
+#include "download/install_dir.h"
+#include "download/missing_bytes.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
 #include "platform/file_io.h"
@@ -46,6 +50,19 @@ std::string CutCharacters(const std::string& text, size_t max) {
 
 bool IsDiskFull(int error) {
     return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+uint32_t ChecksumBeneath(const CInstallDir& folder, const std::string& name, std::string& checksum,
+                         const std::atomic<bool>* running) {
+    checksum.clear();
+    // O_NONBLOCK: a pipe swapped in must not hold the read.
+    const int fd = folder.OpenBeneath(name, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        return static_cast<uint32_t>(errno);
+    }
+    const uint32_t code = GetFileChecksum(fd, checksum, running);
+    ::close(fd);
+    return code;
 }
 
 }  // namespace
@@ -98,25 +115,26 @@ bool CDownloadThread::PostEndOfRun(bool succeeded) {
 }
 
 bool CDownloadThread::EndWith(CHttpClient& client, int messageId, long code) {
+    m_nResultId = messageId;
     m_strResultText = LoadFormatString(messageId, code);
     client.CloseLocalFile();
     return false;
 }
 
-CDownloadThread::Check CDownloadThread::DecideLocalFile(int32_t index, const FileEntry& entry,
-                                                        const std::string& localPath,
+CDownloadThread::Check CDownloadThread::DecideLocalFile(const CInstallDir& folder,
+                                                        const FileEntry& entry,
                                                         uint64_t& localSize) {
-    (void)index;
     struct stat st {};
-    if (::lstat(localPath.c_str(), &st) != 0) {
+    if (folder.StatBeneath(entry.Name, st) != 0) {
         return Check::Fetch;
     }
     g_Log.Print(LOG_INFO, "file is exist");
-    uint64_t size = 0;
-    if (GetFileSize64(localPath.c_str(), &size) != 0) {
+    // A link, pipe or device has no size of its own; the open for writing refuses it.
+    if (!S_ISREG(st.st_mode)) {
         g_Log.Print(LOG_ERROR, "failed to get file size so re-download");
         return Check::Fetch;
     }
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
     if (size > entry.Size) {
         g_Log.Print(LOG_WARNING, "local file is bigger so re-download");
         return Check::Fetch;
@@ -127,7 +145,7 @@ CDownloadThread::Check CDownloadThread::DecideLocalFile(int32_t index, const Fil
         return Check::Resume;
     }
     std::string checksum;
-    const uint32_t code = GetFileChecksum(localPath, checksum, &RunningFlag());
+    const uint32_t code = ChecksumBeneath(folder, entry.Name, checksum, &RunningFlag());
     if (code == STOPPED_BY_REQUEST) {
         return Check::Stopped;
     }
@@ -145,8 +163,23 @@ CDownloadThread::Check CDownloadThread::DecideLocalFile(int32_t index, const Fil
     return Check::Skip;
 }
 
+bool CDownloadThread::WaitBeforeRetry(std::chrono::milliseconds delay) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + delay;
+    while (IsRunning()) {
+        const Clock::time_point now = Clock::now();
+        if (now >= end) {
+            return true;
+        }
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(end - now, std::chrono::milliseconds(50)));
+    }
+    return false;
+}
+
 bool CDownloadThread::DownloadAll() {
     bool result = true;
+    m_nResultId = 0;
     CHttpClient client(m_timeouts);
     client.SetStopFlag(&RunningFlag());
 
@@ -155,10 +188,25 @@ bool CDownloadThread::DownloadAll() {
         g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
         return EndWith(client, 105);
     }
-    if (!CreateInstallFolder(m_strInstallFolder)) {
+    // Every path below the folder is opened through this descriptor, following no link.
+    CInstallDir folder;
+    if (!CreateInstallFolder(m_strInstallFolder) || folder.Open(m_strInstallFolder) != 0) {
         g_Log.Print(LOG_ERROR, "download sub directory create is failed");
         return EndWith(client, 116);
     }
+    // One run per folder, whichever program runs it: two would write the same files.
+    if (const int error = folder.Lock(); error == EWOULDBLOCK) {
+        g_Log.Print(LOG_ERROR, "install folder is held by another run - %s",
+                    m_strInstallFolder.c_str());
+        return EndWith(client, FOLDER_IN_USE);
+    } else if (error != 0) {
+        g_Log.Print(LOG_WARNING, "failed to lock install folder - (%ld)", static_cast<long>(error));
+    }
+    // Only what is not on disk yet needs room; re-fetched files replace bytes already counted.
+    const uint64_t missing = MissingBytes(m_FileList, m_strInstallFolder);
+    uint64_t written = 0;
+    int32_t failedIndex = -1;
+    int failures = 0;
 
     const int32_t count = m_FileList.TotalCount;
     int32_t i = m_nCurrentIndex;
@@ -183,10 +231,8 @@ bool CDownloadThread::DownloadAll() {
         std::string range;
         m_nCurrentIndex = i;
 
-        // Re-fetched files can push the done count past the total: nothing more is needed.
-        const uint64_t needed =
-            m_FileList.TotalSize > m_nTotalDone ? m_FileList.TotalSize - m_nTotalDone : 0;
-        if (GetDiskFreeSize(m_strInstallFolder.c_str()) <= needed) {
+        const uint64_t needed = missing > written ? missing - written : 0;
+        if (needed > 0 && GetDiskFreeSize(m_strInstallFolder.c_str()) <= needed) {
             g_Log.Print(LOG_ERROR, "insufficient free space in disk");
             return EndWith(client, 108);
         }
@@ -194,21 +240,14 @@ bool CDownloadThread::DownloadAll() {
         g_Log.Print(LOG_INFO, "download file : (%d) %s", i, entry.Name.c_str());
         m_dwFileStartTime.store(TimeGetTime());
 
-        std::string leaf = entry.Name;
-        std::string subFolder;
-        int folderError = 0;
-        const std::string localPath =
-            MakeSubFolder(m_strInstallFolder, leaf, subFolder, &folderError)
-                ? subFolder + "/" + leaf
-                : m_strInstallFolder + "/" + entry.Name;
-        if (folderError != 0) {
+        if (const int folderError = folder.MakeFolders(entry.Name); folderError != 0) {
             g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)",
                         static_cast<long>(folderError));
             return EndWith(client, 118, folderError);
         }
 
         bool lastSkipped = false;
-        switch (DecideLocalFile(i, entry, localPath, localSize)) {
+        switch (DecideLocalFile(folder, entry, localSize)) {
             case Check::Skip:
                 m_nTotalDone += localSize;
                 if (!PostProgress(i, true, localSize, localSize)) {
@@ -254,10 +293,21 @@ bool CDownloadThread::DownloadAll() {
                         static_cast<long>(client.m_dwLastError));
             return EndWith(client, 104, client.m_dwLastError);
         }
-        if (!client.OpenLocalFile(localPath, resume)) {
-            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)",
-                        static_cast<long>(client.m_dwLastError));
-            return EndWith(client, 118, client.m_dwLastError);
+        if (resume && client.m_Wininet.StatusCode() == 200) {
+            // The server ignored the range: the body is the whole file, from its first byte.
+            g_Log.Print(LOG_WARNING, "range request is answered with the whole file");
+            resume = false;
+            localSize = 0;
+        }
+        // Opened only now, after the wait for the response, through the held folder: a link
+        // planted meanwhile at any level is refused (ELOOP), never written through. O_NONBLOCK:
+        // a FIFO in the file's place must not block the open beyond any stop.
+        const int file = folder.OpenBeneath(
+            entry.Name, O_WRONLY | O_CREAT | O_NONBLOCK | (resume ? O_APPEND : O_TRUNC), 0644);
+        if (file < 0 || !client.AdoptLocalFile(file)) {
+            const long error = file < 0 ? errno : static_cast<long>(client.m_dwLastError);
+            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)", error);
+            return EndWith(client, 118, error);
         }
 
         // Transfer. The file never grows past its listed size: a response that announces or
@@ -275,7 +325,8 @@ bool CDownloadThread::DownloadAll() {
         }
         CFileHasher hasher;
         const bool pipelined = !overflow && total >= kPipelinedHashSize &&
-                               hasher.Begin(localPath, done, &RunningFlag());
+                               hasher.Begin(folder.OpenBeneath(entry.Name, O_RDONLY | O_NONBLOCK),
+                                            done, &RunningFlag());
         uint64_t writebackFrom = done;
         bool posted = false;
         uint32_t lastPost = 0;
@@ -325,6 +376,7 @@ bool CDownloadThread::DownloadAll() {
                 return EndWith(client, 119, STOPPED_BY_REQUEST);
             }
             m_nTotalDone += got;
+            written += got;
             done += got;
             if (pipelined) {
                 hasher.Advance(done);
@@ -367,14 +419,15 @@ bool CDownloadThread::DownloadAll() {
         }
 
         if (percent == 100) {
-            uint64_t size = 0;
-            if (GetFileSize64(localPath.c_str(), &size) != 0) {
+            struct stat st {};
+            if (folder.StatBeneath(entry.Name, st) != 0 || !S_ISREG(st.st_mode)) {
                 g_Log.Print(LOG_ERROR, "(100%%) failed to check file size");
                 return EndWith(client, 120);
             }
             std::string checksum;
-            const uint32_t code = pipelined ? hasher.Finish(checksum)
-                                            : GetFileChecksum(localPath, checksum, &RunningFlag());
+            const uint32_t code =
+                pipelined ? hasher.Finish(checksum)
+                          : ChecksumBeneath(folder, entry.Name, checksum, &RunningFlag());
             if (code != 0) {
                 if (code != STOPPED_BY_REQUEST) {
                     g_Log.Print(LOG_ERROR, "(100%%) failed to get file checksum - (%ld)",
@@ -384,8 +437,25 @@ bool CDownloadThread::DownloadAll() {
             }
             if (checksum == entry.CheckSum) {
                 g_Log.Print(LOG_INFO, "(100%%) file download success");
+                failures = 0;
             } else {
+                if (failedIndex != i) {
+                    failedIndex = i;
+                    failures = 0;
+                }
+                // A file that never matches (changed on the server, or always answered
+                // wrongly) is not fetched in a tight loop for ever.
+                if (++failures >= MAX_CHECKSUM_FAILURES) {
+                    g_Log.Print(LOG_ERROR, "(100%%) file checksum keeps failing - %s (%d tries)",
+                                entry.Name.c_str(), failures);
+                    return EndWith(client, 121);
+                }
                 g_Log.Print(LOG_WARNING, "(100%%) invalid file checksum so re-download");
+                if (!m_retryDelays.empty() &&
+                    !WaitBeforeRetry(m_retryDelays[std::min<size_t>(
+                        static_cast<size_t>(failures - 1), m_retryDelays.size() - 1)])) {
+                    return false;
+                }
                 --i;
             }
         }
@@ -398,11 +468,7 @@ bool CDownloadThread::DownloadAll() {
 
     if (result) {
         // Success is reported only once every byte written is on disk.
-        const int folder = ::open(m_strInstallFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int error = folder < 0 || ::syncfs(folder) != 0 ? errno : 0;
-        if (folder >= 0) {
-            ::close(folder);
-        }
+        const int error = ::syncfs(folder.Fd()) != 0 ? errno : 0;
         if (error != 0) {
             g_Log.Print(LOG_ERROR, "failed to flush files to disk - (%ld)",
                         static_cast<long>(error));

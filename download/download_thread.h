@@ -4,8 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "download/download_notify.h"
 #include "download/file_list.h"
@@ -13,6 +15,7 @@
 #include "download/wininet.h"
 
 class CHttpClient;
+class CInstallDir;
 
 class CDownloadThread : public CThread {
 public:
@@ -39,15 +42,30 @@ public:
     std::atomic<uint32_t> m_dwFileStartTime{0};
     uint64_t m_nTotalDone = 0;
 
+    // A download that fails its checksum is fetched again after these waits (the last one
+    // repeats); after MAX_CHECKSUM_FAILURES failures in a row on one file the run ends. Set
+    // by the owner only while no run is active.
+    static constexpr int MAX_CHECKSUM_FAILURES = 5;
+    std::vector<std::chrono::milliseconds> m_retryDelays{
+        std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4),
+        std::chrono::seconds(8)};
+
+    // Message id of the error that ended the last run; 0 when it succeeded or was stopped,
+    // FOLDER_IN_USE when another run holds the install folder. Read once the run has ended.
+    static constexpr int FOLDER_IN_USE = 106;
+    int ResultMessageId() const { return m_nResultId; }
+
 protected:
     void Run() override;
 
 private:
     enum class Check { Fetch, Resume, Skip, Stopped };
-    Check DecideLocalFile(int32_t index, const FileEntry& entry, const std::string& localPath,
-                          uint64_t& localSize);
+    Check DecideLocalFile(const CInstallDir& folder, const FileEntry& entry, uint64_t& localSize);
+    // False when a stop came during the wait.
+    bool WaitBeforeRetry(std::chrono::milliseconds delay);
     // Sets the result text from the message table and closes the target; returns false.
     bool EndWith(CHttpClient& client, int messageId, long code = 0);
 
     HttpTimeouts m_timeouts;
+    int m_nResultId = 0;
 };

@@ -28,8 +28,13 @@ CFileHasher::~CFileHasher() {
 
 bool CFileHasher::Begin(const std::string& path, uint64_t available,
                         const std::atomic<bool>* running) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd >= 0 && Begin(fd, available, running);
+}
+
+bool CFileHasher::Begin(int fd, uint64_t available, const std::atomic<bool>* running) {
     Abandon();
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    m_fd = fd;
     if (m_fd < 0) {
         return false;
     }

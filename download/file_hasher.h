@@ -20,6 +20,8 @@ public:
     // Starts hashing path from offset 0; available bytes are already on disk (a resumed
     // part). The stop flag is read once per 1,024-byte block. False if it cannot start.
     bool Begin(const std::string& path, uint64_t available, const std::atomic<bool>* running);
+    // The same for a file opened for reading by the caller; takes fd over in any case.
+    bool Begin(int fd, uint64_t available, const std::atomic<bool>* running);
     // The file now holds this many bytes.
     void Advance(uint64_t available);
     // Waits until every byte up to the final size is hashed; 0 and the checksum text, or an

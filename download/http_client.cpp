@@ -56,11 +56,17 @@ bool CHttpClient::OpenLocalFile(const std::string& path, bool append) {
     // (it fails with ENXIO without a reader); it changes nothing for a regular file.
     const int flags =
         O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (append ? O_APPEND : O_TRUNC);
-    m_hFile = ::open(path.c_str(), flags, 0644);
-    if (m_hFile < 0) {
+    const int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) {
         m_dwLastError = static_cast<uint32_t>(errno);
         return false;
     }
+    return AdoptLocalFile(fd);
+}
+
+bool CHttpClient::AdoptLocalFile(int fd) {
+    CloseLocalFile();
+    m_hFile = fd;
     struct stat st {};
     if (::fstat(m_hFile, &st) != 0 || !S_ISREG(st.st_mode)) {
         m_dwLastError = EINVAL;

@@ -31,6 +31,9 @@ public:
     // Opens the target for writing at its end: truncated, or appended when append is set.
     // Never follows a symbolic link.
     bool OpenLocalFile(const std::string& path, bool append);
+    // Takes over a descriptor the caller opened for writing; refused (and closed) unless it
+    // is a regular file.
+    bool AdoptLocalFile(int fd);
     void CloseLocalFile();
 
     void SetStopFlag(const std::atomic<bool>* running) { m_Wininet.SetStopFlag(running); }

@@ -45,6 +45,8 @@ uint32_t DownloadFileListText(const std::string& url, std::string& text,
                               const HttpTimeouts& timeouts, const std::atomic<bool>* running) {
     CHttpClient client(timeouts);
     client.SetStopFlag(running);
+    // A list cut short is told by the one line below.
+    client.m_Wininet.m_bLogReadErrors = false;
     uint64_t length = 0;
     uint32_t error = 0;
     if (!client.OpenUrl(url, nullptr, &length, "HttpClient/1.0")) {

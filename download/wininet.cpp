@@ -250,6 +250,14 @@ bool CWininet::Pump(bool untilHeaders) {
     return !StopRequested();
 }
 
+void CWininet::LogReadError() const {
+    // A read ended by the user's stop is no failure.
+    if (m_bLogReadErrors && !StopRequested()) {
+        g_Log.Print(LOG_ERROR, "InternetQueryDataAvailable - (%ld)",
+                    static_cast<long>(m_dwLastError));
+    }
+}
+
 bool CWininet::Read(void* buffer, uint32_t capacity, uint32_t& count) {
     count = 0;
     if (!m_bAttached) {
@@ -279,14 +287,12 @@ bool CWininet::Read(void* buffer, uint32_t capacity, uint32_t& count) {
                 return true;
             }
             m_dwLastError = m_result;
-            g_Log.Print(LOG_ERROR, "InternetQueryDataAvailable - (%ld)",
-                        static_cast<long>(m_dwLastError));
+            LogReadError();
             return false;
         }
         if (!Pump(false)) {
             m_dwLastError = CURLE_ABORTED_BY_CALLBACK;
-            g_Log.Print(LOG_ERROR, "InternetQueryDataAvailable - (%ld)",
-                        static_cast<long>(m_dwLastError));
+            LogReadError();
             return false;
         }
     }

@@ -44,8 +44,11 @@ public:
     void SetStopFlag(const std::atomic<bool>* running) { m_pRunning = running; }
 
     uint32_t m_dwLastError = 0;
+    // Off for callers that log a failed read in their own line.
+    bool m_bLogReadErrors = true;
 
 private:
+    void LogReadError() const;
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);

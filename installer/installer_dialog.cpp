@@ -15,6 +15,7 @@
 
 #include "download/download_thread.h"
 #include "download/list_fetch.h"
+#include "download/missing_bytes.h"
 #include "installer/installer_dialogs.h"
 #include "installer/message_box_prompt.h"
 #include "platform/clock.h"
@@ -297,7 +298,9 @@ void CQuellbridgerDlg::OnStartDownload() {
         return;
     }
     const std::string folder = GetItemText(IDC_INSTALL_PATH);
-    if (QueryDiskFreeSize(folder) <= m_FileList.TotalSize) {
+    // Only what is not on disk yet needs room, as in the worker's own check.
+    const uint64_t missing = MissingBytes(m_FileList, folder);
+    if (missing > 0 && QueryDiskFreeSize(folder) <= missing) {
         MessageBox(LoadFormatString(108), MB_OK);
         return;
     }

@@ -296,4 +296,44 @@ TEST(QuellbridgerCli, InterruptKeepsThePartialFileForTheNextRun) {
     }
 }
 
+// Two runs on one folder: the second ends at once with exit 2 and says why; the first goes on
+// undisturbed and completes.
+TEST(QuellbridgerCli, ASecondRunOnTheSameFolderExitsWith2) {
+    const std::string file = MakeBytes(50000, 31);
+    FaultServer server;
+    CliHome home;
+    Sandbox docs;
+    docs.Write("f.bin", file);
+    FaultRoute list;
+    list.body = MakeListDocument(docs.Path(), server.BaseUrl(), home.box.Path() / "scratch");
+    server.SetRoute("/filelist.json", list);
+    FaultRoute held;
+    held.body = file;
+    held.holdUntilReleased = true;
+    server.SetRoute("/f.bin", held);
+    const fs::path install = home.box.Path() / "install";
+
+    ChildProcess first(
+        RunIn({QB_CLI_PATH, "--list", server.Url("filelist.json"), "--dir", install.string()},
+              home.env, home.box.Path() / "scratch"));
+    ASSERT_TRUE(first.Started());
+    const auto deadline = Clock::now() + 10s;
+    while (server.Hits("/f.bin") == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(server.Hits("/f.bin"), 1u);
+
+    const ChildResult second =
+        home.Run({"--list", server.Url("filelist.json"), "--dir", install.string()});
+    EXPECT_EQ(second.exitCode, 2) << second.out << second.err;
+    EXPECT_TRUE(Contains(second.err, LoadFormatString(106))) << second.err;
+    EXPECT_TRUE(Contains(second.err, "Another run holds " + install.string())) << second.err;
+    EXPECT_EQ(server.Hits("/f.bin"), 1u);
+
+    server.ReleaseHeld();
+    const ChildResult done = first.Wait();
+    EXPECT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_TRUE(ReadFileBytes(install / "f.bin") == file);
+}
+
 }  // namespace

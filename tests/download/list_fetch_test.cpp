@@ -1,7 +1,10 @@
 // Fetching and reading the file list at session start, against the fault server.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/list_fetch.h"
@@ -106,24 +109,51 @@ TEST(DownloadFileListText, FailsWithTheStatusOrTheTransferError) {
         {"no length", chunked, CURLE_WEIRD_SERVER_REPLY},
         {"over the bound", huge, CURLE_FILESIZE_EXCEEDED},
     };
-    Sandbox box;
-    LogCapture log(box.Path());
     FaultServer server;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
+        Sandbox box;
+        LogCapture log(box.Path());
         server.SetRoute("/filelist.json", c.route);
         std::string text = "left over";
         EXPECT_EQ(DownloadFileListText(server.Url("filelist.json"), text, kQuick), c.code);
         EXPECT_EQ(text, "");
-        EXPECT_TRUE(
-            HasLine(log, "file list download is failed - (" + std::to_string(c.code) + ")"));
+        // One line says it all, also for a body cut short.
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{"file list download is failed - (" +
+                                                        std::to_string(c.code) + ")"});
     }
 
+    Sandbox box;
+    LogCapture log(box.Path());
     ClosedPort closed;
     std::string text;
     EXPECT_EQ(DownloadFileListText(closed.BaseUrl() + "filelist.json", text, kQuick),
               static_cast<uint32_t>(CURLE_COULDNT_CONNECT));
     EXPECT_FALSE(HasLine(log, "file list download success"));
+}
+
+// A stop while the list's body is held up ends the fetch at once; the one line that says so
+// is the list's own, with no read error beside it.
+TEST(DownloadFileListText, AStopInTheBodyLogsOnlyTheListLine) {
+    FaultRoute stalled;
+    stalled.body = Document(200000);
+    stalled.stallAfterBytes = 1000;
+    stalled.stallMs = 30000;
+    FaultServer server;
+    server.SetRoute("/filelist.json", stalled);
+    Sandbox box;
+    LogCapture log(box.Path());
+    std::atomic<bool> running{true};
+    std::thread stopper([&] {
+        server.WaitForRequests(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        running = false;
+    });
+    std::string text;
+    EXPECT_EQ(DownloadFileListText(server.Url("filelist.json"), text, kQuick, &running),
+              static_cast<uint32_t>(CURLE_ABORTED_BY_CALLBACK));
+    stopper.join();
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"file list download is failed - (42)"});
 }
 
 TEST(ReadFileListText, AcceptsOnlyAParsableValidList) {

@@ -533,6 +533,41 @@ TEST_F(InstallerDialogTest, StartWantsMoreFreeSpaceThanTheTotalSize) {
     }
 }
 
+// Files already in place need no room: a complete or half-done install can be checked and
+// resumed on a disk with less free space than the whole list, while the label still shows
+// the whole list's size.
+TEST_F(InstallerDialogTest, StartWantsRoomOnlyForWhatIsMissing) {
+    const std::vector<FileSpec> files = {{"a.bin", MakeBytes(3000, 1)},
+                                         {"b.bin", MakeBytes(1000, 2)}};
+    Serve(files);
+    struct Case {
+        uint64_t freeBytes;
+        bool starts;
+    };
+    for (const Case c : {Case{1000, false}, Case{1001, true}}) {
+        SCOPED_TRACE(c.freeBytes);
+        m_prompt.boxes.clear();
+        auto dlg = ReadyDialog(files, m_server.Url("files/"));
+        const fs::path folder = dlg->GetItemText(IDC_INSTALL_PATH);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        m_box.Write(fs::relative(folder / "a.bin", m_box.Path()).string(), files[0].bytes);
+        // The folder of an earlier install, so its files are ours.
+        SaveInstallFolder(folder.string());
+        EXPECT_EQ(dlg->GetItemText(IDC_REQUIRED_SPACE), FormatSizeText(4000));
+        dlg->freeBytes = c.freeBytes;
+        dlg->Click(IDC_START);
+        if (c.starts) {
+            EXPECT_EQ(m_prompt.boxes, kNoBoxes);
+            ASSERT_TRUE(WaitUntil([&] { return !dlg->IsDownloading(); }, 10000));
+            EXPECT_EQ(Md5Hex(ReadFileBytes(folder / "b.bin")), Md5Hex(files[1].bytes));
+        } else {
+            EXPECT_EQ(m_prompt.boxes, std::vector{Box(108, MB_OK)});
+            EXPECT_FALSE(dlg->Worker()->IsRunning());
+        }
+    }
+}
+
 TEST_F(InstallerDialogTest, StartRefusesAFolderWithOtherFilesInIt) {
     const std::vector<FileSpec> files = {{"a.bin", MakeBytes(3000, 1)},
                                          {"QXLauncher.exe", "#!/bin/sh\n"}};

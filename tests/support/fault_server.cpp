@@ -300,6 +300,10 @@ FaultServer::Wait FaultServer::WaitFd(int fd, short events, int timeoutMs) const
     }
 }
 
+void FaultServer::ReleaseHeld() {
+    m_released = true;
+}
+
 bool FaultServer::Pause(int ms) const {
     return ms <= 0 ? !m_stopping : WaitFd(-1, 0, ms) == Wait::Timeout;
 }
@@ -611,6 +615,11 @@ FaultServer::Ending FaultServer::Respond(int fd, const FaultRequest& request,
     }
     head += "\r\n";
 
+    while (route.holdUntilReleased && !m_released) {
+        if (!Pause(5)) {
+            return Ending::Close;
+        }
+    }
     if (!Pause(route.stallBeforeHeadersMs) || !SendAll(fd, head)) {
         return Ending::Close;
     }

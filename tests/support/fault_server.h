@@ -41,6 +41,8 @@ struct FaultRoute {
     std::optional<uint64_t> cutAfter;    // send this many body bytes, then FIN
     std::optional<uint64_t> resetAfter;  // send this many body bytes, then RST
     int stallBeforeHeadersMs = 0;
+    // Sends nothing until FaultServer::ReleaseHeld(): the test changes the world in between.
+    bool holdUntilReleased = false;
     int stallBeforeBodyMs = 0;                // after the headers went out
     std::optional<uint64_t> stallAfterBytes;  // pause stallMs once this many bytes went out
     int stallMs = 0;
@@ -99,6 +101,8 @@ public:
     // Waits up to timeoutMs until at least count requests arrived, then returns them all.
     std::vector<FaultRequest> WaitForRequests(size_t count, int timeoutMs = 3000) const;
     uint64_t ConnectionCount() const;
+    // Lets every response held by holdUntilReleased go on, now and from now on.
+    void ReleaseHeld();
 
     uint16_t Port() const { return m_port; }
     std::string BaseUrl() const;                   // "http://127.0.0.1:PORT/"
@@ -134,6 +138,7 @@ private:
     int m_wake[2] = {-1, -1};  // written once on stop and never read: wakes every poll
     uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_released{false};
     bool m_stopped = false;
     std::thread m_acceptThread;
     std::list<Connection> m_connections;  // touched by the accept thread, then by Stop
