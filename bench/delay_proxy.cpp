@@ -76,8 +76,8 @@ struct Bucket {
 
     void Init(double bytes_per_s, int64_t now) {
         rate = bytes_per_s;
-        // A few milliseconds' worth: small enough to shape closely, large enough that a
-        // capped connection is not woken for every segment.
+        // 20 ms' worth: short enough to shape closely, long enough that a proxy held up by a
+        // busy machine loses little of its rate.
         burst = std::max(64.0 * 1024, rate * 0.02);
         tokens = burst;
         last = now;
@@ -136,6 +136,7 @@ struct Flow {
     int64_t eof_at = 0;
     bool shut = false;
     Bucket bucket;
+    double vtag = 0;  // where this flow's next bytes start in the fair queue
 };
 
 struct Conn {
@@ -183,6 +184,9 @@ private:
     int timer_ = -1;
     int64_t armed_ = kNever;
     size_t turn_ = 0;
+    std::vector<Conn*> order_;
+    // Virtual time of the total cap's fair queue, in bytes.
+    double vtime_ = 0;
     std::vector<std::unique_ptr<Conn>> conns_;
     Bucket total_up_;
     Bucket total_down_;
@@ -412,6 +416,11 @@ int64_t Proxy::PumpFlow(Conn& conn, Flow& flow, Side& from, Side& to, bool up, i
         flow.read += static_cast<uint64_t>(n);
         flow.bucket.Take(static_cast<uint64_t>(n));
         total.Take(static_cast<uint64_t>(n));
+        if (total.rate > 0) {
+            const double start = std::max(vtime_, flow.vtag);
+            vtime_ = start;
+            flow.vtag = start + static_cast<double>(n);
+        }
         stats_.peak_in_flight = std::max(stats_.peak_in_flight, flow.read - flow.acked);
         if (at <= now) {
             flow.due = flow.read;
@@ -544,15 +553,24 @@ int Proxy::Run() {
                 side.writable = true;
             }
         }
-        // The first connection served takes what the total cap has to give: a different one
-        // goes first each time, so capped connections share it evenly.
-        int64_t next = kNever;
+        // The first connection served takes what the total cap has to give. Under a total cap
+        // the one that has had the least goes first (start-time fair queueing), otherwise a
+        // different one each time.
         const size_t count = conns_.size();
+        order_.clear();
         const size_t first = count > 0 ? turn_++ % count : 0;
         for (size_t i = 0; i < count; ++i) {
-            Conn& conn = *conns_[(first + i) % count];
-            if (!conn.dead) {
-                next = std::min(next, Pump(conn, now));
+            order_.push_back(conns_[(first + i) % count].get());
+        }
+        if (options_.total_rate > 0) {
+            std::stable_sort(order_.begin(), order_.end(), [this](const Conn* a, const Conn* b) {
+                return std::max(vtime_, a->down.vtag) < std::max(vtime_, b->down.vtag);
+            });
+        }
+        int64_t next = kNever;
+        for (Conn* conn : order_) {
+            if (!conn->dead) {
+                next = std::min(next, Pump(*conn, now));
             }
         }
         // Dead connections may still be named by events of this batch: freed only now.
