@@ -152,7 +152,7 @@ if rows:
         ours = times["qb"]
         ours_best = "%.2fx" % (ours / best) if isinstance(ours, float) and best else "–"
         ours_floor = "%.2fx" % (ours / floor) if isinstance(ours, float) and floor else "–"
-        rss = peak_rss_mib(os.path.join(rtt_dir, case, "qb.rss"))
+        rss = peak_rss_mib(os.path.join(rtt_dir, case, "qb.rss")) if isinstance(ours, float) else math.nan
         print("| %s | %s | %s | %s | %s | %s | %s |" % (
             corpus_title, rtt_title, "%.2f" % floor if floor else "–", " | ".join(cells),
             ours_best, ours_floor, "–" if math.isnan(rss) else "%.1f" % rss))
