@@ -185,8 +185,9 @@ private:
     int64_t armed_ = kNever;
     size_t turn_ = 0;
     std::vector<Conn*> order_;
-    // Virtual time of the total cap's fair queue, in bytes.
-    double vtime_ = 0;
+    // Virtual time of the total cap's fair queue, in bytes; answers are what it orders.
+    double vtime_up_ = 0;
+    double vtime_down_ = 0;
     std::vector<std::unique_ptr<Conn>> conns_;
     Bucket total_up_;
     Bucket total_down_;
@@ -417,8 +418,9 @@ int64_t Proxy::PumpFlow(Conn& conn, Flow& flow, Side& from, Side& to, bool up, i
         flow.bucket.Take(static_cast<uint64_t>(n));
         total.Take(static_cast<uint64_t>(n));
         if (total.rate > 0) {
-            const double start = std::max(vtime_, flow.vtag);
-            vtime_ = start;
+            double& vtime = up ? vtime_up_ : vtime_down_;
+            const double start = std::max(vtime, flow.vtag);
+            vtime = start;
             flow.vtag = start + static_cast<double>(n);
         }
         stats_.peak_in_flight = std::max(stats_.peak_in_flight, flow.read - flow.acked);
@@ -564,7 +566,7 @@ int Proxy::Run() {
         }
         if (options_.total_rate > 0) {
             std::stable_sort(order_.begin(), order_.end(), [this](const Conn* a, const Conn* b) {
-                return std::max(vtime_, a->down.vtag) < std::max(vtime_, b->down.vtag);
+                return std::max(vtime_down_, a->down.vtag) < std::max(vtime_down_, b->down.vtag);
             });
         }
         int64_t next = kNever;
