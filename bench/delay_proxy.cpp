@@ -45,7 +45,7 @@ constexpr uint64_t kUnlimited = std::numeric_limits<uint64_t>::max();
 constexpr uint64_t kMaxRead = 256 * 1024;
 constexpr int kReadsPerTurn = 4;
 // Reads closer together than this share one delivery time (the later one): keeps the
-// schedule short without ever delivering a byte early.
+// schedules short without ever delivering a byte early.
 constexpr int64_t kMergeNs = 100 * 1000;
 
 int64_t NowNs() {
@@ -110,9 +110,21 @@ struct Bucket {
 };
 
 struct Mark {
-    uint64_t end;  // stream offset the mark covers up to
-    int64_t at;    // when
+    uint64_t end;    // stream offset the mark covers up to
+    int64_t at;      // when
+    int64_t opened;  // the first time merged into it: merging stops kMergeNs after it
 };
+
+// Adds bytes up to `end` at time `at` to a schedule, merged into the last mark when that was
+// opened less than kMergeNs before: no byte moves by more than that.
+void Schedule(std::deque<Mark>& marks, uint64_t end, int64_t at) {
+    if (!marks.empty() && at - marks.back().opened < kMergeNs) {
+        marks.back().end = end;
+        marks.back().at = at;
+    } else {
+        marks.push_back(Mark{end, at, at});
+    }
+}
 
 struct Conn;
 
@@ -344,10 +356,8 @@ bool Proxy::WriteDue(Conn& conn, Flow& flow, Side& to, bool up, int64_t now) {
         const int64_t at = now + options_.delay_ns;
         if (options_.delay_ns == 0) {
             flow.acked = flow.sent;
-        } else if (!flow.acks.empty() && at - flow.acks.back().at < kMergeNs) {
-            flow.acks.back() = Mark{flow.sent, at};
         } else {
-            flow.acks.push_back(Mark{flow.sent, at});
+            Schedule(flow.acks, flow.sent, at);
         }
     }
     return true;
@@ -426,10 +436,8 @@ int64_t Proxy::PumpFlow(Conn& conn, Flow& flow, Side& from, Side& to, bool up, i
         stats_.peak_in_flight = std::max(stats_.peak_in_flight, flow.read - flow.acked);
         if (at <= now) {
             flow.due = flow.read;
-        } else if (!flow.deliveries.empty() && at - flow.deliveries.back().at < kMergeNs) {
-            flow.deliveries.back() = Mark{flow.read, at};
         } else {
-            flow.deliveries.push_back(Mark{flow.read, at});
+            Schedule(flow.deliveries, flow.read, at);
         }
         if (!WriteDue(conn, flow, to, up, now)) {
             return kNever;
