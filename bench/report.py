@@ -52,7 +52,7 @@ if present:
             print("| %s | %s | %.2f | %.2fx %s | %.1f |" % (title, tool, t, t / reft, ref, rss))
     print()
 
-for text in ("proxycheck.txt", "ceiling.txt"):
+for text in ("versions.txt", "proxycheck.txt", "ceiling.txt"):
     path = os.path.join(res, text)
     if os.path.exists(path):
         with open(path) as f:
