@@ -84,7 +84,7 @@ profiles = [
 tools = [
     ("qb", "quellbridger-cli"),
     ("curl-k", "curl -K (one connection)"),
-    ("curl-par", "curl --parallel --parallel-max 8"),
+    ("curl-par", "curl --parallel --parallel-immediate --parallel-max 8"),
     ("aria2-j16", "aria2c -j16"),
     ("aria2-x8", "aria2c -x8 -s8"),
 ]
