@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "download/download_thread.h"
-#include "installer/install_folder.h"
+#include "core/install_folder.h"
 #include "platform/prerequisite.h"
 #include "platform/string_table.h"
 #include "platform/text_format.h"
