@@ -25,7 +25,7 @@ enum class BrowseResult {
     NoFileSystemPath,  // the chosen item is not a folder on disk
 };
 
-// What the folder choice needs from the main dialog.
+// What the folder choice needs from its front end; the session answers through its view.
 class IInstallFolderHost : public IUserPrompt {
 public:
     // Text of the path label 1029, the one source of the install folder.

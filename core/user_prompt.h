@@ -1,5 +1,5 @@
 // The questions and notices the installer puts to the user, behind an interface so that the
-// logic can be driven by tests; the main dialog answers with real message boxes.
+// logic can be driven by tests; the window answers with real message boxes.
 // Thread: the user-interface thread.
 #pragma once
 
