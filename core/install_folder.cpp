@@ -63,7 +63,9 @@ std::string LoadInstallFolder(IUserPrompt& prompt) {
         return defaultFolder;
     }
     const std::string question = FormatMessageText(IDS_REMEMBERED_FOLDER_QUESTION, stored.c_str());
-    return prompt.MessageBox(question, MB_YESNO) == IDYES ? stored : defaultFolder;
+    return prompt.ShowMessage(IDS_REMEMBERED_FOLDER_QUESTION, question, MB_YESNO) == IDYES
+               ? stored
+               : defaultFolder;
 }
 
 bool GetSavedInstallFolder(std::string& path) {
@@ -150,7 +152,7 @@ void OnChangeFolder(IInstallFolderHost& host, uint64_t totalSize, const FreeSpac
             host.SetInstallFolderText(current);
             return;
         case BrowseResult::NoFileSystemPath:
-            host.MessageBox(FormatMessageText(IDS_INVALID_FOLDER), MB_OK);
+            host.ShowMessage(IDS_INVALID_FOLDER, FormatMessageText(IDS_INVALID_FOLDER), MB_OK);
             return;
         case BrowseResult::Chosen:
             host.SetInstallFolderText(chosen);

@@ -25,6 +25,9 @@ public:
     int MessageBox(const std::string& text, unsigned type) override {
         return m_view.ShowMessage(0, text, type);
     }
+    int ShowMessage(int messageId, const std::string& text, unsigned type) override {
+        return m_view.ShowMessage(messageId, text, type);
+    }
 
 private:
     IInstallerView& m_view;
@@ -36,6 +39,9 @@ public:
     explicit FolderHost(CInstallerSession& session) : m_session(session) {}
     int MessageBox(const std::string& text, unsigned type) override {
         return m_session.m_view.ShowMessage(0, text, type);
+    }
+    int ShowMessage(int messageId, const std::string& text, unsigned type) override {
+        return m_session.m_view.ShowMessage(messageId, text, type);
     }
     std::string GetInstallFolderText() override {
         return m_session.m_view.GetItemText(IDC_INSTALL_PATH);

@@ -1,7 +1,5 @@
 #include "core/run_state.h"
 
-#include "core/control_ids.h"
-
 namespace {
 
 struct Row {
@@ -18,9 +16,6 @@ constexpr Row kTable[] = {
     {RunState::Completed, false, false, false, true},
     {RunState::Launching, false, false, false, false},
 };
-
-static_assert(RUN_CONTROLS[0] == IDC_START && RUN_CONTROLS[1] == IDC_STOP &&
-              RUN_CONTROLS[2] == IDC_CHANGE_PATH && RUN_CONTROLS[3] == IDC_RUN);
 
 }  // namespace
 

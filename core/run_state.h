@@ -2,6 +2,8 @@
 // Thread: any; the table is constant.
 #pragma once
 
+#include "core/control_ids.h"
+
 enum class RunState {
     Ready,        // after session start
     Downloading,  // Start passed its checks and the worker runs
@@ -16,6 +18,6 @@ enum class RunState {
 bool IsControlEnabled(RunState state, int control);
 
 // The controls whose enabled state follows the run, in the order a view updates them.
-inline constexpr int RUN_CONTROLS[] = {1001, 1003, 1005, 1022};
+inline constexpr int RUN_CONTROLS[] = {IDC_START, IDC_STOP, IDC_CHANGE_PATH, IDC_RUN};
 
 const char* RunStateName(RunState state);

@@ -538,7 +538,7 @@ TEST_F(SessionTest, ChangeFolderShowsTheChoiceWithItsFreeSpaceAndMovesTheWorker)
 
     m_view.browseResult = BrowseResult::NoFileSystemPath;
     session.OnChangeFolderCommand();
-    EXPECT_EQ(m_view.messages, (std::vector{ShownMessage{0, LoadFormatString(111), MB_OK}}));
+    EXPECT_EQ(m_view.messages, std::vector{Message(111, MB_OK)});
     EXPECT_EQ(m_view.GetItemText(IDC_INSTALL_PATH), m_folder);
 
     m_view.browseResult = BrowseResult::Chosen;
