@@ -1,4 +1,5 @@
-// quellbridger-cli: the download engine without the window, for scripts and measurements.
+// quellbridger-cli: the installer core without the window, for scripts and measurements. The
+// same session start and Start checks as the window; no completion (shortcuts, launcher).
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,15 +10,15 @@
 #include <string>
 
 #include "app/cli_progress.h"
+#include "app/cli_view.h"
+#include "core/control_ids.h"
+#include "core/install_folder.h"
+#include "core/installer_session.h"
 #include "download/download_queue.h"
 #include "download/download_thread.h"
 #include "download/http_client.h"
 #include "download/list_fetch.h"
-#include "platform/clock.h"
-#include "platform/log.h"
 #include "platform/program_log.h"
-#include "platform/shell_folder.h"
-#include "platform/string_table.h"
 
 namespace {
 
@@ -35,10 +36,11 @@ void OnSignal(int) {
 
 void PrintUsage(FILE* out) {
     std::fprintf(out,
-                 "Usage: quellbridger-cli [--list URL] [--dir DIR] [--quiet]\n"
+                 "Usage: quellbridger-cli [--list URL] [--dir DIR] [--quiet] [--yes]\n"
                  "Downloads and verifies the Talvermoor client into DIR.\n\n"
                  "  --list URL  address of the file list (default: %s)\n"
                  "  --dir DIR   install folder (default: %s)\n"
+                 "  --yes       install into DIR even when it holds other files\n"
                  "  --quiet     print only failures\n"
                  "  --help      show this text\n\n"
                  "Exit status: 0 every file done, 1 the download failed, 2 usage error, no\n"
@@ -47,24 +49,13 @@ void PrintUsage(FILE* out) {
                  GetFileListUrl().c_str(), "$HOME/Games/HOLLOWMERE WORKS/Talvermoor");
 }
 
-std::string DefaultInstallFolder() {
-    std::string games;
-    if (!GetShellFolderPath(SHELL_FOLDER_PROGRAM_FILES, games)) {
-        return "/opt/HOLLOWMERE WORKS/Talvermoor";
-    }
-    return games + "/HOLLOWMERE WORKS/Talvermoor";
-}
-
-void Fail(const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string url = GetFileListUrl();
     std::string folder;
     bool quiet = false;
+    bool anyFolder = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -73,6 +64,8 @@ int main(int argc, char** argv) {
         }
         if (arg == "--quiet" || arg == "-q") {
             quiet = true;
+        } else if (arg == "--yes" || arg == "-y") {
+            anyFolder = true;
         } else if ((arg == "--list" || arg == "--dir") && i + 1 < argc) {
             (arg == "--list" ? url : folder) = argv[++i];
         } else {
@@ -83,7 +76,7 @@ int main(int argc, char** argv) {
         }
     }
     if (folder.empty()) {
-        folder = DefaultInstallFolder();
+        folder = GetDefaultInstallFolder();
     }
     std::error_code error;
     // Free space is measured on absolute paths only.
@@ -104,44 +97,59 @@ int main(int argc, char** argv) {
 
     InitProgramLog();
 
-    std::string text;
-    if (const uint32_t code = DownloadFileListText(url, text, HttpTimeouts{}, &g_running);
-        code != 0) {
-        if (g_interrupted) {
+    CCliView view;
+    CDownloadQueue queue;
+    InstallerServices services = InstallerServices::System();
+    services.fetchList = [](const std::string& listUrl, std::string& text,
+                            const HttpTimeouts& timeouts) {
+        return DownloadFileListText(listUrl, text, timeouts, &g_running);
+    };
+    CInstallerSession session(view, &queue, std::move(services));
+    session.SetCompletion(false);
+    switch (session.Open(url, &g_running)) {
+        case SessionStart::Ready:
+            break;
+        case SessionStart::Interrupted:
             if (!quiet) {
                 std::printf("Stopped. Run again to resume.\n");
             }
             return kInterrupted;
-        }
-        Fail(LoadFormatString(104, static_cast<long>(code)));
-        return kBadStart;
+        case SessionStart::Failed:
+            return kBadStart;
     }
-    CFileList list;
-    if (!ReadFileListText(text, list)) {
-        Fail(LoadFormatString(105));
-        return kBadStart;
-    }
-    if (!IsInstallerVersion(list)) {
-        Fail(LoadFormatString(122));
-        return kBadStart;
-    }
-
-    CDownloadQueue queue;
-    CDownloadThread worker(list, &queue, folder);
-    g_Log.Print(LOG_INFO, "download thread create success");
-    if (!worker.Start()) {
-        Fail(LoadFormatString(125));
+    const CFileList& list = session.FileList();
+    view.SetItemText(IDC_INSTALL_PATH, folder);
+    if (!session.CreateWorker()) {
         return kFailed;
     }
 
+    StartChecks checks;
+    // A folder holding listed files is an install to update or repair; the window's
+    // remembered folder is the window's to keep.
+    checks.acceptListedFiles = true;
+    checks.acceptAnyFolder = anyFolder;
+    checks.rememberFolder = false;
+    switch (session.Start(checks)) {
+        case StartOutcome::Started:
+            break;
+        case StartOutcome::FolderRefused:
+            std::fprintf(stderr, "Run again with --yes to install into %s anyway.\n",
+                         folder.c_str());
+            return kBadStart;
+        case StartOutcome::NoSpace:
+        case StartOutcome::NoWorker:
+        case StartOutcome::NotStarted:
+            return kFailed;
+    }
+
     const bool terminal = ::isatty(STDOUT_FILENO) == 1 && !quiet;
-    CCliProgress progress(list);
+    const CCliProgress progress(list);
     bool stopping = false;
     std::unique_ptr<DownloadResult> result;
     while (!result) {
         if (g_interrupted && !stopping) {
             stopping = true;
-            worker.Stop();
+            session.Stop();
         }
         CDownloadQueue::Record record;
         if (!queue.Take(record, std::chrono::milliseconds(100))) {
@@ -152,8 +160,9 @@ int main(int argc, char** argv) {
             break;
         }
         const auto& item = *std::get<std::unique_ptr<DownloadProgress>>(record);
-        const std::string line = progress.Update(item, TimeGetTime());
+        session.OnProgress(item);
         if (terminal) {
+            const std::string line = progress.Line(session.Progress().Texts());
             std::printf("\r%s\x1b[K", line.c_str());
             std::fflush(stdout);
         } else if (!quiet) {
@@ -166,7 +175,10 @@ int main(int argc, char** argv) {
     if (terminal) {
         std::printf("\n");
     }
-    if (result->bSucceeded) {
+    const bool succeeded = result->bSucceeded != 0;
+    // A failure's text goes to standard error through the view.
+    session.OnFinished(result.get());
+    if (succeeded) {
         if (!quiet) {
             std::printf("All %d files are in place in %s\n", list.TotalCount, folder.c_str());
         }
@@ -178,11 +190,10 @@ int main(int argc, char** argv) {
         }
         return kInterrupted;
     }
-    if (worker.ResultMessageId() == CDownloadThread::FOLDER_IN_USE) {
-        Fail(result->szMessage);
-        Fail("Another run holds " + folder + "; wait for it to end and try again.");
+    if (session.Worker()->ResultMessageId() == CDownloadThread::FOLDER_IN_USE) {
+        std::fprintf(stderr, "Another run holds %s; wait for it to end and try again.\n",
+                     folder.c_str());
         return kBadStart;
     }
-    Fail(result->szMessage);
     return kFailed;
 }

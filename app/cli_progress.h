@@ -1,10 +1,10 @@
-// Progress text of the command-line front end, built from the worker's records.
-// Thread: the front end's main thread; owns nothing but its counters.
+// Progress text of the command-line front end: the core's numbers in one terminal line, and
+// a line for each finished file. Thread: the front end's main thread; stateless.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
+#include "core/progress_model.h"
 #include "download/download_notify.h"
 #include "download/file_list.h"
 
@@ -12,16 +12,11 @@ class CCliProgress {
 public:
     explicit CCliProgress(const CFileList& list);
 
-    // Takes one record; returns the terminal line for it (without line control).
-    std::string Update(const DownloadProgress& record, uint32_t now);
+    // The terminal line for what the progress model shows now (without line control).
+    std::string Line(const ProgressTexts& texts) const;
     // The line that says a file was finished or skipped, empty while it is still coming.
     std::string FinishedLine(const DownloadProgress& record) const;
 
 private:
     const CFileList& m_list;
-    int32_t m_nIndex = -1;
-    uint64_t m_nDoneBefore = 0;  // bytes of the files before the current one
-    uint64_t m_nFileDone = 0;
-    uint64_t m_nLastDone = 0;
-    uint64_t m_nSpeed = 0;
 };

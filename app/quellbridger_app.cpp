@@ -5,7 +5,7 @@
 #include "download/http_client.h"
 #include "installer/installer_dialog.h"
 #include "installer/message_box_prompt.h"
-#include "platform/string_table.h"
+#include "platform/message_id.h"
 
 CQuellbridgerApp::CQuellbridgerApp() : m_hMutex("QUELLBRIDGER_MUTEX_SEA") {}
 
@@ -14,7 +14,7 @@ int CQuellbridgerApp::InitInstance() {
     CHttpClient::GlobalInit();
     if (!m_hMutex.Acquire()) {
         CMessageBoxPrompt prompt;
-        prompt.MessageBox(LoadFormatString(106), MB_OK);
+        prompt.MessageBox(FormatMessageText(IDS_ALREADY_RUNNING), MB_OK);
         return ExitInstance();
     }
     {

@@ -1,10 +1,10 @@
-// The installer's main window and its logic: session start, the download run with its
-// progress, completion and the launcher start.
+// The installer's main window: a view of the installer core. It owns the controls, turns
+// clicks into the core's commands, paints the skin and hands the worker's records over to the
+// user-interface thread; what the run does and shows is the core's (CInstallerSession).
 // Thread: the user-interface thread; the worker's records arrive as queued events. The dialog
-// owns its controls, the file list and the worker.
+// owns its controls and the session, which owns the file list and the worker.
 #pragma once
 
-#include <sys/types.h>
 #include <QDialog>
 #include <QTimer>
 #include <cstdint>
@@ -12,25 +12,21 @@
 #include <memory>
 #include <string>
 
+#include "core/control_ids.h"
+#include "core/installer_session.h"
+#include "core/installer_view.h"
+#include "core/user_prompt.h"
 #include "download/download_notify.h"
 #include "download/download_queue.h"
-#include "download/file_list.h"
 #include "download/wininet.h"
-#include "installer/install_folder.h"
-#include "installer/user_prompt.h"
 
-class CBitmapButtonEx;
 class CDownloadThread;
-class CTextProgressCtrl;
-class CTransparentStatic;
 class IPrerequisiteWarningDialog;
 class QMenu;
 
-constexpr int ELAPSED_TIMER_ID = 5001;
-constexpr const char* LAUNCHER_FILE_NAME = "QXLauncher.exe";
 constexpr int IDM_ABOUTBOX = 0x0010;
 
-class CQuellbridgerDlg : public QDialog, public IInstallFolderHost, public IDownloadNotify {
+class CQuellbridgerDlg : public QDialog, public IInstallerView, public IDownloadNotify {
     Q_OBJECT
 
 public:
@@ -54,7 +50,6 @@ public:
     void OnDownloadProgress(std::unique_ptr<DownloadProgress> record);
     void OnDownloadFinished(std::unique_ptr<DownloadResult> record);
     void OnTimer(int timerId);
-    void CompleteInstallation();
     // Stops and deletes the worker; runs once, when the dialog ends or is destroyed.
     void OnDestroy();
 
@@ -62,36 +57,41 @@ public:
     void PostProgress(std::unique_ptr<DownloadProgress> record) override;
     void PostFinished(std::unique_ptr<DownloadResult> record) override;
 
-    // IInstallFolderHost and IUserPrompt: questions go to the prompt (message boxes unless
-    // replaced).
-    int MessageBox(const std::string& text, unsigned type) override;
-    std::string GetInstallFolderText() override;
-    void SetInstallFolderText(const std::string& path) override;
-    void SetFreeSpaceText(const std::string& text) override;
-    void SetWorkerInstallFolder(const std::string& path) override;
+    // IInstallerView: controls by id, as the rest of the program names them.
+    std::string GetItemText(int id) const override;
+    void SetItemText(int id, const std::string& text) override;
+    void EnableItem(int id, bool enable) override;
+    void SetBarPos(int id, int percent) override;
+    // Questions go to the prompt (message boxes unless replaced).
+    int ShowMessage(int messageId, const std::string& text, unsigned type) override;
     BrowseResult BrowseForFolder(const std::string& initialFolder, const std::string& totalSizeText,
                                  std::string& path) override;
+    IPrerequisiteWarningDialog* PrerequisiteDialog() override;
+    void SetTimer(int timerId, unsigned periodMs) override;
+    void KillTimer(int timerId) override;
+    void TakeQueuedRecords() override;
+    void EndView() override;
 
-    // Controls by id, as the rest of the program names them.
     QWidget* GetDlgItem(int id) const;
-    std::string GetItemText(int id) const;
-    void SetItemText(int id, const std::string& text);
     bool IsItemEnabled(int id) const;
-    void EnableItem(int id, bool enable);
     int GetBarPos(int id) const;
+    void SetWorkerInstallFolder(const std::string& path) {
+        m_session->SetWorkerInstallFolder(path);
+    }
 
     // Seams for tests and embedders; none is owned.
     void SetPrompt(IUserPrompt* prompt) { m_pPrompt = prompt; }
     void SetPrerequisiteDialog(IPrerequisiteWarningDialog* dialog) {
         m_pPrerequisiteDialog = dialog;
     }
-    void SetHttpTimeouts(const HttpTimeouts& timeouts) { m_timeouts = timeouts; }
+    void SetHttpTimeouts(const HttpTimeouts& timeouts) { m_session->SetHttpTimeouts(timeouts); }
 
-    const CFileList& FileList() const { return m_FileList; }
-    CDownloadThread* Worker() const { return m_pDownloadThread; }
-    bool IsDownloading() const { return m_bDownloading; }
-    bool IsStopped() const { return m_bStopped; }
-    bool IsWaitingForLauncher() const { return m_launcherPid > 0; }
+    const CInstallerSession& Session() const { return *m_session; }
+    const CFileList& FileList() const { return m_session->FileList(); }
+    CDownloadThread* Worker() const { return m_session->Worker(); }
+    bool IsDownloading() const { return m_session->IsDownloading(); }
+    bool IsStopped() const { return m_session->IsStopped(); }
+    bool IsWaitingForLauncher() const { return m_session->IsWaitingForLauncher(); }
     QString AboutItemText() const { return m_strAboutItem; }
     // The window menu (about item after a separator), as the right click and Alt+Space show it.
     QMenu* CreateSystemMenu();
@@ -102,7 +102,7 @@ public:
     void done(int result) override;
 
 protected:
-    // Millisecond clock and free space, replaceable in tests.
+    // Millisecond clock and free space the session is given, replaceable in tests.
     virtual uint32_t TimeNow() const;
     virtual uint64_t QueryDiskFreeSize(const std::string& path) const;
 
@@ -120,15 +120,9 @@ protected:
 private:
     void CreateControls();
     void InitLog();
-    bool FetchFileList();
-    bool CheckVersion();
-    void ResetProgressTexts();
     void SetUpSkin();
-    bool CreateWorker();
-    void WatchLauncher();
     // Hands every record the worker queued to its handler, oldest first.
     void HandleQueuedRecords();
-    std::string LauncherPath();
 
     // Controls, created in template order.
     std::map<int, QWidget*> m_controls;
@@ -138,29 +132,13 @@ private:
     std::unique_ptr<IUserPrompt> m_defaultPrompt;
     IPrerequisiteWarningDialog* m_pPrerequisiteDialog = nullptr;
     std::unique_ptr<IPrerequisiteWarningDialog> m_defaultPrerequisiteDialog;
-    HttpTimeouts m_timeouts;
     QString m_strAboutItem;
 
-    CDownloadThread* m_pDownloadThread = nullptr;
-    CFileList m_FileList;
-    int32_t m_nElapsedHours = 0;
-    int32_t m_nElapsedMinutes = 0;
-    int32_t m_nElapsedSeconds = 0;
-    int32_t m_nLastFileIndex = 0;
-    bool m_bDownloading = false;
-    bool m_bStopped = false;
-    bool m_bResumeAdjust = false;
-    uint32_t m_dwSavedStartTime = 0;
-    uint32_t m_dwLastStartTime = 0;
-    uint32_t m_dwStopTime = 0;
-    uint64_t m_nTotalReceived = 0;
-    uint64_t m_nLastFileDone = 0;
-
-    // Records on their way from the worker; freed here if the window goes first.
+    // Records on their way from the worker; freed here if the window goes first. Declared
+    // before the session, whose worker posts into it.
     CDownloadQueue m_records;
     QTimer m_elapsedTimer;
     QTimer m_launcherTimer;
-    pid_t m_launcherPid = 0;
-    int m_nLauncherIdleChecks = 0;
+    std::unique_ptr<CInstallerSession> m_session;
     bool m_bDestroyed = false;
 };

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "installer/install_folder.h"
+#include "core/install_folder.h"
 
 class QWidget;
 class IPrerequisiteWarningDialog;

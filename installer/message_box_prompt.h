@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "installer/user_prompt.h"
+#include "core/user_prompt.h"
 
 class QWidget;
 

@@ -20,6 +20,7 @@
 #include "support/nginx_server.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
+#include "support/test_list.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -74,15 +75,6 @@ std::string MakeListDocument(const fs::path& docs, const std::string& url, const
     const ChildResult result = child.Wait();
     EXPECT_EQ(result.exitCode, 0) << result.err;
     return result.out;
-}
-
-std::string Today() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y%m%d", &local);
-    return text;
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -235,6 +227,65 @@ TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
     EXPECT_FALSE(fs::exists(home.box.Path() / "f.bin"));
     EXPECT_FALSE(fs::exists(install / "f.bin"));
     EXPECT_EQ(server.Hits("/f.bin"), 0u);
+}
+
+TEST(QuellbridgerCli, StartRefusesAFolderOfOtherFilesUnlessToldTo) {
+    const std::string file = MakeBytes(1000, 12);
+    FaultServer server;
+    CliHome home;
+    Sandbox docs;
+    docs.Write("data/f.bin", file);
+    FaultRoute list;
+    list.body = MakeListDocument(docs.Path(), server.BaseUrl(), home.box.Path() / "scratch");
+    server.SetRoute("/filelist.json", list);
+    FaultRoute route;
+    route.body = file;
+    server.SetRoute("/data/f.bin", route);
+
+    struct Case {
+        const char* label;
+        std::vector<std::pair<std::string, std::string>> present;  // files in the folder
+        bool yes;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"other files only", {{"notes.txt", "mine"}}, false, 2},
+        {"other files, --yes", {{"notes.txt", "mine"}}, true, 0},
+        // An install to update or repair: a listed file, even a cut one, is there.
+        {"a listed file among others", {{"notes.txt", "mine"}, {"data/f.bin", "cut"}}, false, 0},
+        {"empty folder", {}, false, 0},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const fs::path install = home.box.Path() / ("install" + std::to_string(++serial));
+        fs::create_directories(install);
+        for (const auto& [name, bytes] : c.present) {
+            home.box.Write(fs::relative(install / name, home.box.Path()).string(), bytes);
+        }
+        const size_t hitsBefore = server.Hits("/data/f.bin");
+        std::vector<std::string> args = {"--list", server.Url("filelist.json"), "--dir",
+                                         install.string()};
+        if (c.yes) {
+            args.push_back("--yes");
+        }
+        const ChildResult result = home.Run(args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+        if (c.exitCode == 2) {
+            EXPECT_TRUE(Contains(result.err, LoadFormatString(124))) << result.err;
+            EXPECT_TRUE(Contains(result.err, "--yes")) << result.err;
+            EXPECT_FALSE(Contains(result.out, "All ")) << result.out;
+            EXPECT_FALSE(fs::exists(install / "data/f.bin"));
+            EXPECT_EQ(server.Hits("/data/f.bin"), hitsBefore);
+        } else {
+            EXPECT_EQ(ReadFileBytes(install / "data/f.bin"), file);
+        }
+        for (const auto& [name, bytes] : c.present) {
+            if (name == "notes.txt") {
+                EXPECT_EQ(ReadFileBytes(install / name), bytes);
+            }
+        }
+    }
 }
 
 // Ctrl-C (or a termination request) stops the run, keeps the partial file and exits 130;

@@ -39,6 +39,7 @@
 #include "support/nginx_server.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
+#include "support/test_list.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -80,22 +81,7 @@ constexpr auto kRunTimeout = 8000ms;
 // The waits before fetching a failed file again, short for tests.
 const std::vector<std::chrono::milliseconds> kQuickRetries{20ms, 40ms, 60ms, 80ms};
 
-struct Item {
-    std::string name;
-    std::string bytes;
-};
-
-CFileList MakeList(const std::string& url, const std::vector<Item>& items) {
-    CFileList list;
-    list.Version = INSTALLER_VERSION;
-    list.URL = url;
-    for (const Item& item : items) {
-        list.FileList.push_back({item.name, item.bytes.size(), Md5Hex(item.bytes)});
-        list.TotalSize += item.bytes.size();
-    }
-    list.TotalCount = static_cast<int32_t>(items.size());
-    return list;
-}
+using Item = TestFile;
 
 // The worker's log lines as "LEVEL text", read from a private file.
 class LevelLog {

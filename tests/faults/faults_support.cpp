@@ -25,27 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace faults {
 
-CFileList MakeList(const std::string& baseUrl, const Corpus& corpus) {
-    CFileList list;
-    list.Version = INSTALLER_VERSION;
-    list.URL = baseUrl;
-    for (const CorpusFile& file : corpus) {
-        list.FileList.push_back({file.name, file.bytes.size(), Md5Hex(file.bytes)});
-        list.TotalSize += file.bytes.size();
-    }
-    list.TotalCount = static_cast<int32_t>(corpus.size());
-    return list;
-}
-
-std::string ListDocument(const CFileList& list) {
-    CFileList copy = list;
-    Json::Value root;
-    copy.Serialize(root);
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "  ";
-    return Json::writeString(builder, root) + "\n";
-}
-
 void ServeCorpus(FaultServer& server, const Corpus& corpus,
                  const std::function<void(FaultRoute&)>& shape) {
     for (const CorpusFile& file : corpus) {
@@ -229,15 +208,6 @@ std::vector<std::string> CliHome::LogLines(bool* torn) const {
         *torn = *torn || fileTorn;
     }
     return lines;
-}
-
-std::string Today() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y%m%d", &local);
-    return text;
 }
 
 }  // namespace faults

@@ -25,19 +25,14 @@
 #include "download/file_list.h"
 #include "support/fault_server.h"
 #include "support/sandbox.h"
+#include "support/test_list.h"
 
 namespace faults {
 
-struct CorpusFile {
-    std::string name;
-    std::string bytes;
-};
+using CorpusFile = TestFile;
 using Corpus = std::vector<CorpusFile>;
-
-// The list of the corpus as the publisher makes it, served below baseUrl.
-CFileList MakeList(const std::string& baseUrl, const Corpus& corpus);
-// The list as the JSON document the server publishes.
-std::string ListDocument(const CFileList& list);
+using ::ListDocument;
+using ::MakeList;
 
 // Serves every file of the corpus at "/" + its name; shape, when given, changes each route.
 void ServeCorpus(FaultServer& server, const Corpus& corpus,
@@ -102,7 +97,5 @@ private:
     Sandbox m_box;
     mutable int m_serial = 0;
 };
-
-std::string Today();
 
 }  // namespace faults

@@ -1,4 +1,4 @@
-#include "installer/install_folder.h"
+#include "core/install_folder.h"
 
 #include <filesystem>
 

@@ -1,5 +1,5 @@
 // The questions and notices the installer puts to the user, behind an interface so that the
-// logic can be driven by tests; the main dialog answers with real message boxes.
+// logic can be driven by tests; the window answers with real message boxes.
 // Thread: the user-interface thread.
 #pragma once
 
@@ -16,4 +16,10 @@ public:
     // the exclamation icon, a Yes/No box the question icon); returns the button pressed,
     // IDYES or IDNO for MB_YESNO (IDNO when the box was closed otherwise), IDOK for MB_OK.
     virtual int MessageBox(const std::string& text, unsigned type) = 0;
+    // The same for the text of message messageId (platform/message_id.h), for prompts that
+    // want to know which message it is.
+    virtual int ShowMessage(int messageId, const std::string& text, unsigned type) {
+        (void)messageId;
+        return MessageBox(text, type);
+    }
 };

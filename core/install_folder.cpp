@@ -1,4 +1,4 @@
-#include "installer/install_folder.h"
+#include "core/install_folder.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -7,9 +7,9 @@
 
 #include "platform/disk.h"
 #include "platform/log.h"
+#include "platform/message_id.h"
 #include "platform/settings_key.h"
 #include "platform/shell_folder.h"
-#include "platform/string_table.h"
 #include "platform/text_format.h"
 
 namespace {
@@ -62,8 +62,10 @@ std::string LoadInstallFolder(IUserPrompt& prompt) {
     if (result != 0 || stored == defaultFolder || !PathExists(stored)) {
         return defaultFolder;
     }
-    const std::string question = LoadFormatString(123, stored.c_str());
-    return prompt.MessageBox(question, MB_YESNO) == IDYES ? stored : defaultFolder;
+    const std::string question = FormatMessageText(IDS_REMEMBERED_FOLDER_QUESTION, stored.c_str());
+    return prompt.ShowMessage(IDS_REMEMBERED_FOLDER_QUESTION, question, MB_YESNO) == IDYES
+               ? stored
+               : defaultFolder;
 }
 
 bool GetSavedInstallFolder(std::string& path) {
@@ -98,14 +100,20 @@ long CountFolderEntries(const std::string& path) {
 }
 
 bool IsInstallFolderUsable(const std::string& path) {
-    // A folder that exists but cannot be listed may hold files the download would
-    // overwrite, so it is not taken for an empty one.
     const long count = CountFolderEntries(path);
     std::string stored;
-    if (GetSavedInstallFolder(stored)) {
-        return path == stored || count == 0;
+    const bool saved = GetSavedInstallFolder(stored);
+    return IsInstallFolderUsable(path, count, saved ? &stored : nullptr);
+}
+
+bool IsInstallFolderUsable(const std::string& path, long entryCount,
+                           const std::string* savedFolder) {
+    // A folder that exists but cannot be listed (-1) may hold files the download would
+    // overwrite, so it is not taken for an empty one.
+    if (savedFolder != nullptr && path == *savedFolder) {
+        return true;
     }
-    return count == 0;
+    return entryCount == 0;
 }
 
 void SaveInstallFolder(const std::string& path) {
@@ -134,7 +142,7 @@ void DeleteInstallFolderKey() {
     parent.Close();
 }
 
-void OnChangeFolder(IInstallFolderHost& host, uint64_t totalSize) {
+void OnChangeFolder(IInstallFolderHost& host, uint64_t totalSize, const FreeSpaceQuery& freeSpace) {
     const std::string current = host.GetInstallFolderText();
     const std::string initial = GetBrowseStartFolder(current);
 
@@ -144,11 +152,12 @@ void OnChangeFolder(IInstallFolderHost& host, uint64_t totalSize) {
             host.SetInstallFolderText(current);
             return;
         case BrowseResult::NoFileSystemPath:
-            host.MessageBox(LoadFormatString(111), MB_OK);
+            host.ShowMessage(IDS_INVALID_FOLDER, FormatMessageText(IDS_INVALID_FOLDER), MB_OK);
             return;
         case BrowseResult::Chosen:
             host.SetInstallFolderText(chosen);
-            host.SetFreeSpaceText(FormatSizeText(GetDiskFreeSize(chosen.c_str())));
+            host.SetFreeSpaceText(
+                FormatSizeText(freeSpace ? freeSpace(chosen) : GetDiskFreeSize(chosen.c_str())));
             host.SetWorkerInstallFolder(chosen);
             return;
     }

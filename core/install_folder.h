@@ -1,12 +1,13 @@
-// Choosing, testing and remembering the install folder. Thread: the user-interface thread.
-// The functions keep no state; the main dialog owns the labels and the worker they touch
-// and reaches them through IInstallFolderHost.
+// Choosing, testing and remembering the install folder. Thread: the front end's thread.
+// The functions keep no state; the session owns the labels and the worker they touch and
+// reaches them through IInstallFolderHost.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
-#include "installer/user_prompt.h"
+#include "core/user_prompt.h"
 
 // Where the unfinished download's folder is remembered.
 constexpr const char* INSTALL_FOLDER_KEY = "SOFTWARE\\HOLLOWMERE WORKS\\Quellbridger";
@@ -24,7 +25,7 @@ enum class BrowseResult {
     NoFileSystemPath,  // the chosen item is not a folder on disk
 };
 
-// What the folder choice needs from the main dialog.
+// What the folder choice needs from its front end; the session answers through its view.
 class IInstallFolderHost : public IUserPrompt {
 public:
     // Text of the path label 1029, the one source of the install folder.
@@ -54,6 +55,10 @@ bool GetSavedInstallFolder(std::string& path);
 // A folder may take the download when it is empty or missing, or when it is exactly the
 // remembered folder (its partial files are resumed).
 bool IsInstallFolderUsable(const std::string& path);
+// The same rule on facts already gathered: entryCount as CountFolderEntries gives it, savedFolder
+// null when nothing is remembered.
+bool IsInstallFolderUsable(const std::string& path, long entryCount,
+                           const std::string* savedFolder);
 
 // Remembers path as the unfinished download's folder; failures are only logged.
 void SaveInstallFolder(const std::string& path);
@@ -63,7 +68,10 @@ void DeleteInstallFolderKey();
 
 // The change-folder button: runs the browser and, on a choice, updates the labels and the
 // worker's folder. totalSize is the file list's total size, shown as the space needed.
-void OnChangeFolder(IInstallFolderHost& host, uint64_t totalSize);
+// freeSpace answers for the chosen folder (GetDiskFreeSize unless given).
+using FreeSpaceQuery = std::function<uint64_t(const std::string& path)>;
+void OnChangeFolder(IInstallFolderHost& host, uint64_t totalSize,
+                    const FreeSpaceQuery& freeSpace = {});
 
 // Entries in folder other than "." and "..", hidden ones included; 0 when the folder does
 // not exist, -1 when it exists (or a part of the path does) but cannot be listed.

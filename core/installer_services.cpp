@@ -1,0 +1,60 @@
+#include "core/installer_services.h"
+
+#include <sys/stat.h>
+
+#include "core/install_folder.h"
+#include "download/list_fetch.h"
+#include "download/missing_bytes.h"
+#include "platform/clock.h"
+#include "platform/disk.h"
+#include "platform/launch_command.h"
+#include "platform/prerequisite.h"
+#include "platform/shortcut.h"
+
+namespace {
+
+int StartLauncher(const std::string& launcher, const std::string& folder, pid_t& pid) {
+    LaunchCommand command;
+    int error = GetLaunchCommand(launcher, command);
+    if (error == 0 && command.kind == LaunchKind::NativeProgram) {
+        error = EnsureOwnerExecutable(launcher);
+    }
+    if (error == 0) {
+        error = StartProcess(command.argv, folder, pid);
+    }
+    return error;
+}
+
+}  // namespace
+
+InstallerServices InstallerServices::System() {
+    InstallerServices s;
+    s.now = TimeGetTime;
+    s.freeSpace = [](const std::string& path) { return GetDiskFreeSize(path.c_str()); };
+    s.missingBytes = [](const CFileList& list, const std::string& folder) {
+        return MissingBytes(list, folder);
+    };
+    s.fetchList = [](const std::string& url, std::string& text, const HttpTimeouts& timeouts) {
+        return DownloadFileListText(url, text, timeouts);
+    };
+    s.countFolderEntries = CountFolderEntries;
+    s.fileExists = [](const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0;
+    };
+    s.loadSavedFolder = GetSavedInstallFolder;
+    s.saveFolder = SaveInstallFolder;
+    s.forgetFolder = DeleteInstallFolderKey;
+    s.proposeFolder = [](IUserPrompt& prompt) { return LoadInstallFolder(prompt); };
+    s.vcRuntimeInstalled = IsVcRuntimeInstalled;
+    s.directXRuntimeInstalled = IsDirectXRuntimeInstalled;
+    s.createStartMenuShortcut = [](const std::string& launcher) {
+        return CreateStartMenuShortcut(launcher.c_str(), launcher.c_str());
+    };
+    s.createDesktopShortcut = [](const std::string& launcher) {
+        return CreateDesktopShortcut(launcher.c_str(), launcher.c_str());
+    };
+    s.startLauncher = StartLauncher;
+    s.launcherState = GetProcessRunState;
+    return s;
+}
