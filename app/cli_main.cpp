@@ -40,7 +40,8 @@ void PrintUsage(FILE* out) {
                  "  --list URL  address of the file list (default: %s)\n"
                  "  --dir DIR   install folder (default: %s)\n"
                  "  --quiet     print only failures\n"
-                 "  --help      show this text\n\n"
+                 "  --help      show this text\n"
+                 "  --version   show the program's version\n\n"
                  "Exit status: 0 every file done, 1 the download failed, 2 usage error or no\n"
                  "usable file list, 130 interrupted (run again to resume).\n",
                  GetFileListUrl().c_str(), "$HOME/Games/HOLLOWMERE WORKS/Talvermoor");
@@ -68,6 +69,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
+            return kDone;
+        }
+        if (arg == "--version") {
+            std::printf("quellbridger-cli %s\n", QB_VERSION);
             return kDone;
         }
         if (arg == "--quiet" || arg == "-q") {
