@@ -1,13 +1,15 @@
 // The main window on a scaled screen: run once per scale (QT_SCALE_FACTOR 1, 1.5 and 2 on the
-// offscreen platform), it renders the real window after a session start into an image and checks
-// what a user of a high-DPI screen would see: whole bars with their percentage, labels that keep
-// clear of each other and of the captions, pictures drawn for the screen's resolution, and the
-// same logical layout as at 1x.
+// offscreen platform, and once with two offscreen screens of ratios 1 and 2), it renders the real
+// window after a session start into an image and checks what a user of a high-DPI screen would see:
+// whole bars with their percentage, labels that keep clear of each other and of the captions,
+// pictures drawn for the screen's resolution, and the same logical layout as at 1x.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -69,12 +71,21 @@ double EdgeShare(const QImage& image, QPoint from, QPoint step, int count, QRgb 
     return best;
 }
 
+// The offscreen platform (a configuration of screens may follow its name), whatever the
+// environment names: these tests measure its rendering.
+void EnsureOffscreenApplication() {
+    if (!qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QStringLiteral("offscreen"))) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    EnsureQtApplication();
+}
+
 class ScaledWindowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureQtApplication(); }
+    static void SetUpTestSuite() { EnsureOffscreenApplication(); }
 
     void SetUp() override {
-        EnsureQtApplication();
+        EnsureOffscreenApplication();
         m_env.UseHome(m_box.Path());
         const std::string readme = "Talvermoor demo client\n";
         m_docRoot.Write("filelist.json",
@@ -104,6 +115,52 @@ protected:
         return image;
     }
 
+    // One bar at a position: its frame whole on all four sides, the fill up to the position,
+    // and its percentage in white about the middle, at the screen's resolution.
+    void ExpectWholeBar(const SkinProgressBar& skin, int pos) {
+        auto* bar = qobject_cast<CTextProgressCtrl*>(m_window->GetDlgItem(skin.nId));
+        ASSERT_NE(bar, nullptr);
+        const QRgb edge = qRgb(83, 83, 83);
+        const QRgb fill = ColorRefToQColor(skin.crBar).rgb();
+        bar->SetPos(pos);
+        const QImage face = Render();
+        const QRect rc = DeviceRect(bar->geometry(), m_scale);
+        // The ring along the border, all four sides from end to end (a side that starts inside a
+        // device pixel shows in the next one).
+        EXPECT_GE(EdgeShare(face, rc.topLeft(), {1, 0}, rc.width(), edge), 0.97);
+        EXPECT_GE(EdgeShare(face, rc.bottomLeft(), {1, 0}, rc.width(), edge), 0.97);
+        EXPECT_GE(EdgeShare(face, rc.topLeft(), {0, 1}, rc.height(), edge), 0.97);
+        EXPECT_GE(EdgeShare(face, rc.topRight(), {0, 1}, rc.height(), edge), 0.97);
+
+        // The fill: bar colour up to the position, black after it (sampled near the ends, clear
+        // of the centred text).
+        const QRect inner = DeviceRect(bar->geometry().adjusted(2, 2, -2, -2), m_scale);
+        const int y = inner.top() + 1;
+        const QPoint leftSample(inner.left() + inner.width() / 10, y);
+        const QPoint rightSample(inner.right() - inner.width() / 10, y);
+        EXPECT_TRUE(Near(face.pixel(leftSample), pos > 10 ? fill : qRgb(0, 0, 0), 12));
+        EXPECT_TRUE(Near(face.pixel(rightSample), pos == 100 ? fill : qRgb(0, 0, 0), 12));
+
+        // The percentage: white letters about the middle.
+        int inkLeft = face.width(), inkRight = -1, inkPixels = 0;
+        for (int py = inner.top(); py <= inner.bottom(); ++py) {
+            for (int px = inner.left(); px <= inner.right(); ++px) {
+                const QRgb p = face.pixel(px, py);
+                if (qRed(p) >= 200 && qGreen(p) >= 200 && qBlue(p) >= 200) {
+                    inkLeft = std::min(inkLeft, px);
+                    inkRight = std::max(inkRight, px);
+                    ++inkPixels;
+                }
+            }
+        }
+        ASSERT_GT(inkPixels, 10 * m_scale * m_scale) << "no percentage text";
+        const int marginLeft = inkLeft - inner.left();
+        const int marginRight = inner.right() - inkRight;
+        EXPECT_LE(std::abs(marginLeft - marginRight), 4 * m_scale) << inkLeft << ".." << inkRight;
+        // "100%" is about four digits wide at the screen's resolution.
+        EXPECT_GE(inkRight - inkLeft, (pos == 100 ? 20 : 12) * m_scale);
+    }
+
     Sandbox m_box;
     EnvGuard m_env;
     LogCapture m_logRestore{m_box.Path() / "capture"};
@@ -115,10 +172,11 @@ protected:
 };
 
 TEST_F(ScaledWindowTest, RunsAtTheScaleItWasStartedWithAndKeepsItsLogicalLayout) {
-    const qreal wanted = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
-                             ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
-                             : 1.0;
-    EXPECT_DOUBLE_EQ(m_scale, wanted);
+    // The ratio of the screen the window is on, the scale factor's when one is set.
+    EXPECT_DOUBLE_EQ(m_scale, m_window->screen()->devicePixelRatio());
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        EXPECT_DOUBLE_EQ(m_scale, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+    }
     EXPECT_EQ(m_window->size(), QSize(640, 380));
     for (const SkinControl& control : SKIN_CONTROLS) {
         if (QWidget* widget = m_window->GetDlgItem(control.nId)) {
@@ -131,52 +189,57 @@ TEST_F(ScaledWindowTest, RunsAtTheScaleItWasStartedWithAndKeepsItsLogicalLayout)
 }
 
 TEST_F(ScaledWindowTest, BarsShowTheirWholeFrameFillAndPercentage) {
-    const QRgb edge = qRgb(83, 83, 83);
     for (const SkinProgressBar& skin : SKIN_PROGRESS_BARS) {
-        auto* bar = qobject_cast<CTextProgressCtrl*>(m_window->GetDlgItem(skin.nId));
-        ASSERT_NE(bar, nullptr);
-        const QRgb fill = ColorRefToQColor(skin.crBar).rgb();
         for (const int pos : {0, 50, 100}) {
             SCOPED_TRACE(testing::Message() << skin.nId << " at " << pos << "%");
-            bar->SetPos(pos);
-            const QImage face = Render();
-            const QRect rc = DeviceRect(bar->geometry(), m_scale);
-            // The ring along the border, all four sides from end to end (a side that starts
-            // inside a device pixel shows in the next one).
-            EXPECT_GE(EdgeShare(face, rc.topLeft(), {1, 0}, rc.width(), edge), 0.97);
-            EXPECT_GE(EdgeShare(face, rc.bottomLeft(), {1, 0}, rc.width(), edge), 0.97);
-            EXPECT_GE(EdgeShare(face, rc.topLeft(), {0, 1}, rc.height(), edge), 0.97);
-            EXPECT_GE(EdgeShare(face, rc.topRight(), {0, 1}, rc.height(), edge), 0.97);
-
-            // The fill: bar colour up to the position, black after it (sampled near the ends,
-            // clear of the centred text).
-            const QRect inner = DeviceRect(bar->geometry().adjusted(2, 2, -2, -2), m_scale);
-            const int y = inner.top() + 1;
-            const QPoint leftSample(inner.left() + inner.width() / 10, y);
-            const QPoint rightSample(inner.right() - inner.width() / 10, y);
-            EXPECT_TRUE(Near(face.pixel(leftSample), pos > 10 ? fill : qRgb(0, 0, 0), 12));
-            EXPECT_TRUE(Near(face.pixel(rightSample), pos == 100 ? fill : qRgb(0, 0, 0), 12));
-
-            // The percentage: white letters about the middle.
-            int inkLeft = face.width(), inkRight = -1, inkPixels = 0;
-            for (int py = inner.top(); py <= inner.bottom(); ++py) {
-                for (int px = inner.left(); px <= inner.right(); ++px) {
-                    const QRgb p = face.pixel(px, py);
-                    if (qRed(p) >= 200 && qGreen(p) >= 200 && qBlue(p) >= 200) {
-                        inkLeft = std::min(inkLeft, px);
-                        inkRight = std::max(inkRight, px);
-                        ++inkPixels;
-                    }
-                }
-            }
-            ASSERT_GT(inkPixels, 10 * m_scale * m_scale) << "no percentage text";
-            const int marginLeft = inkLeft - inner.left();
-            const int marginRight = inner.right() - inkRight;
-            EXPECT_LE(std::abs(marginLeft - marginRight), 4 * m_scale)
-                << inkLeft << ".." << inkRight;
-            // "100%" is about four digits wide at the screen's resolution.
-            EXPECT_GE(inkRight - inkLeft, (pos == 100 ? 20 : 12) * m_scale);
+            ExpectWholeBar(skin, pos);
         }
+    }
+}
+
+// A window moved to a screen with another device pixel ratio draws everything for that screen,
+// and again for the first one when it comes back. Runs with two offscreen screens, 1x and 2x.
+TEST_F(ScaledWindowTest, FollowsTheWindowToAScreenWithAnotherRatio) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.size() < 2 || screens[0]->devicePixelRatio() == screens[1]->devicePixelRatio()) {
+        GTEST_SKIP() << "needs two screens with different device pixel ratios";
+    }
+    const SkinButton start = *std::find_if(SKIN_BUTTONS.begin(), SKIN_BUTTONS.end(),
+                                           [](const SkinButton& b) { return b.nId == IDC_START; });
+    for (QScreen* screen : {screens[1], screens[0], screens[1]}) {
+        SCOPED_TRACE(screen->name().toStdString());
+        m_window->windowHandle()->setScreen(screen);
+        QCoreApplication::processEvents();
+        m_scale = m_window->devicePixelRatioF();
+        ASSERT_EQ(m_scale, screen->devicePixelRatio());
+        EXPECT_EQ(m_window->size(), QSize(640, 380));
+        ExpectWholeBar(SKIN_PROGRESS_BARS[1], 50);
+
+        // The button, and an empty label's piece of background, are the pictures drawn for this
+        // ratio.
+        m_window->SetItemText(IDC_FILE_NAME, "");
+        const QImage face = Render();
+        const QImage button =
+            LoadBitmapResource(start.nNormal, m_scale).convertToFormat(QImage::Format_RGB32);
+        const QImage background =
+            LoadBitmapResource(IDB_BACKGROUND, m_scale).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(button.devicePixelRatio(), m_scale);
+        const QRect rcButton = DeviceRect(m_window->GetDlgItem(IDC_START)->geometry(), m_scale);
+        const QRect rcLabel = DeviceRect(m_window->GetDlgItem(IDC_FILE_NAME)->geometry(), m_scale);
+        int off = 0;
+        for (int y = 0; y < rcButton.height(); ++y) {
+            for (int x = 0; x < rcButton.width(); ++x) {
+                off += Near(face.pixel(rcButton.topLeft() + QPoint(x, y)), button.pixel(x, y), 3)
+                           ? 0
+                           : 1;
+            }
+        }
+        for (int y = rcLabel.top(); y <= rcLabel.bottom(); ++y) {
+            for (int x = rcLabel.left(); x <= rcLabel.right(); ++x) {
+                off += Near(face.pixel(x, y), background.pixel(x, y), 3) ? 0 : 1;
+            }
+        }
+        EXPECT_EQ(off, 0);
     }
 }
 
