@@ -14,6 +14,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "installer/installer_dialog.h"
@@ -59,6 +60,23 @@ double ShareNear(const QImage& image, QPoint from, QPoint step, int count, QRgb 
         near += Near(image.pixel(p), colour, 12) ? 1 : 0;
     }
     return double(near) / count;
+}
+
+// Blocks of 2 x 2 device pixels (one layout pixel each at a ratio of 2) in an area, and how many
+// of them are not one colour.
+std::pair<int, int> DetailedBlocks(const QImage& image, const QRect& area) {
+    int blocks = 0, detailed = 0;
+    for (int y = area.top(); y < area.bottom(); y += 2) {
+        for (int x = area.left(); x < area.right(); x += 2) {
+            const QRgb a = image.pixel(x, y);
+            ++blocks;
+            if (!Near(image.pixel(x + 1, y), a, 6) || !Near(image.pixel(x, y + 1), a, 6) ||
+                !Near(image.pixel(x + 1, y + 1), a, 6)) {
+                ++detailed;
+            }
+        }
+    }
+    return {blocks, detailed};
 }
 
 // The best share along the segment or the ones one device pixel either side of it.
@@ -370,18 +388,21 @@ TEST_F(ScaledWindowTest, PicturesAreDrawnForTheScreensResolution) {
     // The game's title: many 2 x 2 blocks (one layout pixel each) are not one colour, which a
     // 1x picture stretched to the screen never gives.
     const QRect title = DeviceRect(QRect(15, 40, 240, 30), 2);
-    int blocks = 0, detailed = 0;
-    for (int y = title.top(); y < title.bottom(); y += 2) {
-        for (int x = title.left(); x < title.right(); x += 2) {
-            const QRgb a = face.pixel(x, y);
-            ++blocks;
-            if (!Near(face.pixel(x + 1, y), a, 6) || !Near(face.pixel(x, y + 1), a, 6) ||
-                !Near(face.pixel(x + 1, y + 1), a, 6)) {
-                ++detailed;
-            }
-        }
-    }
+    const auto [blocks, detailed] = DetailedBlocks(face, title);
     EXPECT_GT(detailed, blocks / 10) << detailed << " of " << blocks;
+
+    // Text is drawn at the screen's resolution too: the bar's percentage (through its
+    // off-screen surface) and a label's value have strokes finer than a layout pixel.
+    auto* bar = qobject_cast<CTextProgressCtrl*>(m_window->GetDlgItem(IDC_TOTAL_PROGRESS));
+    bar->SetPos(100);
+    m_window->SetItemText(IDC_TOTAL_SIZE, "888.88 MB");
+    const QImage text = Render();
+    for (const int id : {IDC_TOTAL_PROGRESS, IDC_TOTAL_SIZE}) {
+        SCOPED_TRACE(id);
+        const auto [textBlocks, textDetailed] =
+            DetailedBlocks(text, DeviceRect(m_window->GetDlgItem(id)->geometry(), 2));
+        EXPECT_GT(textDetailed, 8) << textDetailed << " of " << textBlocks;
+    }
 }
 
 }  // namespace
