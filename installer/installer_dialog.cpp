@@ -31,6 +31,7 @@
 #include "ui/skin_layout.h"
 #include "ui/text_progress_ctrl.h"
 #include "ui/transparent_static.h"
+#include "ui/window_move.h"
 
 namespace {
 
@@ -678,9 +679,7 @@ void CQuellbridgerDlg::mousePressEvent(QMouseEvent* e) {
 }
 
 void CQuellbridgerDlg::StartWindowDrag() {
-    if (windowHandle() != nullptr) {
-        windowHandle()->startSystemMove();
-    }
+    CWindowMove::Start(this);
 }
 
 void CQuellbridgerDlg::closeEvent(QCloseEvent* e) {
