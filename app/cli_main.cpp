@@ -42,7 +42,8 @@ void PrintUsage(FILE* out) {
                  "  --dir DIR   install folder (default: %s)\n"
                  "  --yes       install into DIR even when it holds other files\n"
                  "  --quiet     print only failures\n"
-                 "  --help      show this text\n\n"
+                 "  --help      show this text\n"
+                 "  --version   show the program's version\n\n"
                  "Exit status: 0 every file done, 1 the download failed, 2 usage error, no\n"
                  "usable file list or another run holds DIR, 130 interrupted (run again to\n"
                  "resume).\n",
@@ -60,6 +61,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
+            return kDone;
+        }
+        if (arg == "--version") {
+            std::printf("quellbridger-cli %s\n", QB_VERSION);
             return kDone;
         }
         if (arg == "--quiet" || arg == "-q") {

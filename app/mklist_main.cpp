@@ -16,6 +16,10 @@
 #include "download/list_fetch.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("quellbridger-mklist %s\n", QB_VERSION);
+        return 0;
+    }
     if (argc != 3) {
         std::fprintf(stderr, "Usage: quellbridger-mklist DIR URL > filelist.json\n");
         return 2;
