@@ -54,8 +54,12 @@ std::string DefaultInstallFolder() {
     return games + "/HOLLOWMERE WORKS/Talvermoor";
 }
 
-void Fail(const std::string& message) {
+// The user message as the window shows it, then what failed in words when known.
+void Fail(const std::string& message, const std::string& detail = std::string()) {
     std::fprintf(stderr, "%s\n", message.c_str());
+    if (!detail.empty()) {
+        std::fprintf(stderr, "%s\n", detail.c_str());
+    }
 }
 
 }  // namespace
@@ -104,7 +108,8 @@ int main(int argc, char** argv) {
     InitProgramLog();
 
     std::string text;
-    if (const uint32_t code = DownloadFileListText(url, text, HttpTimeouts{}, &g_running);
+    std::string detail;
+    if (const uint32_t code = DownloadFileListText(url, text, HttpTimeouts{}, &g_running, &detail);
         code != 0) {
         if (g_interrupted) {
             if (!quiet) {
@@ -112,7 +117,7 @@ int main(int argc, char** argv) {
             }
             return kInterrupted;
         }
-        Fail(LoadFormatString(104, static_cast<long>(code)));
+        Fail(LoadFormatString(104, static_cast<long>(code)), detail);
         return kBadStart;
     }
     CFileList list;
@@ -177,6 +182,6 @@ int main(int argc, char** argv) {
         }
         return kInterrupted;
     }
-    Fail(result->szMessage);
+    Fail(result->szMessage, result->szDetail);
     return kFailed;
 }

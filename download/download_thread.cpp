@@ -7,12 +7,14 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "download/checksum.h"
 #include "download/file_hasher.h"
 #include "download/file_helpers.h"
 #include "download/file_list_check.h"
+#include "download/file_url.h"
 #include "download/http_client.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
@@ -93,12 +95,15 @@ bool CDownloadThread::PostEndOfRun(bool succeeded) {
     }
     record->bSucceeded = succeeded ? 1 : 0;
     record->szMessage = CutCharacters(m_strResultText, DownloadResult::MAX_MESSAGE_CHARS);
+    record->szDetail = succeeded ? std::string() : m_strResultDetail;
     sink->PostFinished(std::move(record));
     return true;
 }
 
-bool CDownloadThread::EndWith(CHttpClient& client, int messageId, long code) {
+bool CDownloadThread::EndWith(CHttpClient& client, int messageId, long code,
+                              const std::string& detail) {
     m_strResultText = LoadFormatString(messageId, code);
+    m_strResultDetail = detail;
     client.CloseLocalFile();
     return false;
 }
@@ -202,9 +207,10 @@ bool CDownloadThread::DownloadAll() {
                 ? subFolder + "/" + leaf
                 : m_strInstallFolder + "/" + entry.Name;
         if (folderError != 0) {
-            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)",
-                        static_cast<long>(folderError));
-            return EndWith(client, 118, folderError);
+            const std::string detail = localPath + ": " + std::strerror(folderError);
+            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s",
+                        static_cast<long>(folderError), detail.c_str());
+            return EndWith(client, 118, folderError, detail);
         }
 
         bool lastSkipped = false;
@@ -236,7 +242,7 @@ bool CDownloadThread::DownloadAll() {
         if (!IsRunning()) {
             return false;
         }
-        const std::string url = m_FileList.URL + entry.Name;
+        const std::string url = MakeFileUrl(m_FileList.URL, entry.Name);
         bool opened = client.OpenUrl(url, range.c_str(), &contentLength, kUserAgent);
         if (!opened && resume && client.m_dwLastError == 416 && IsRunning()) {
             // The server's file is no longer than the local part: take it whole instead.
@@ -250,14 +256,14 @@ bool CDownloadThread::DownloadAll() {
             if (!IsRunning()) {
                 return false;
             }
-            g_Log.Print(LOG_ERROR, "failed to connect server - (%ld)",
-                        static_cast<long>(client.m_dwLastError));
-            return EndWith(client, 104, client.m_dwLastError);
+            g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s",
+                        static_cast<long>(client.m_dwLastError), client.m_strErrorDetail.c_str());
+            return EndWith(client, 104, client.m_dwLastError, client.m_strErrorDetail);
         }
         if (!client.OpenLocalFile(localPath, resume)) {
-            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)",
-                        static_cast<long>(client.m_dwLastError));
-            return EndWith(client, 118, client.m_dwLastError);
+            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s",
+                        static_cast<long>(client.m_dwLastError), client.m_strErrorDetail.c_str());
+            return EndWith(client, 118, client.m_dwLastError, client.m_strErrorDetail);
         }
 
         // Transfer. The file never grows past its listed size: a response that announces or
@@ -300,9 +306,10 @@ bool CDownloadThread::DownloadAll() {
                     break;
                 }
                 const long error = client.m_Wininet.m_dwLastError;
+                const std::string detail = client.m_Wininet.ErrorText();
                 client.CloseLocalFile();
-                g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", error);
-                return EndWith(client, 119, error);
+                g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error, detail.c_str());
+                return EndWith(client, 119, error, detail);
             }
             if (got > room) {
                 got = static_cast<uint32_t>(room);

@@ -34,6 +34,8 @@ public:
     std::string m_strInstallFolder;
     // Message of the error that ended the last failed run; kept until the next failure.
     std::string m_strResultText;
+    // What failed in words, beside m_strResultText; empty when there is nothing to add.
+    std::string m_strResultDetail;
     int32_t m_nCurrentIndex = 0;
     // The owner may move it after a stop and a new start to re-base its file clock.
     std::atomic<uint32_t> m_dwFileStartTime{0};
@@ -46,8 +48,10 @@ private:
     enum class Check { Fetch, Resume, Skip, Stopped };
     Check DecideLocalFile(int32_t index, const FileEntry& entry, const std::string& localPath,
                           uint64_t& localSize);
-    // Sets the result text from the message table and closes the target; returns false.
-    bool EndWith(CHttpClient& client, int messageId, long code = 0);
+    // Sets the result text from the message table (and the detail) and closes the target;
+    // returns false.
+    bool EndWith(CHttpClient& client, int messageId, long code = 0,
+                 const std::string& detail = std::string());
 
     HttpTimeouts m_timeouts;
 };

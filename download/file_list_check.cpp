@@ -4,11 +4,14 @@
 #include <limits>
 #include <unordered_set>
 
+#include "platform/utf8.h"
+
 namespace {
 
 std::string Describe(int index, const std::string& name, const char* what) {
     std::string shown;
-    for (unsigned char c : name.substr(0, 200)) {
+    // Cut between characters: half a character would show as garbage in the log.
+    for (unsigned char c : name.substr(0, Utf8CutLength(name.data(), name.size(), 200))) {
         if (c < 0x20 || c == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
