@@ -2,9 +2,11 @@
 
 #include <cstdio>
 
+#include "download/file_list_check.h"
 #include "platform/text_format.h"
 
-CCliProgress::CCliProgress(const CFileList& list) : m_list(list) {}
+CCliProgress::CCliProgress(const CFileList& list)
+    : m_list(list), m_nTotal(EffectiveTotalSize(list)) {}
 
 std::string CCliProgress::Update(const DownloadProgress& record, uint32_t now) {
     if (record.nFileIndex != m_nIndex) {
@@ -26,7 +28,7 @@ std::string CCliProgress::Update(const DownloadProgress& record, uint32_t now) {
     m_nLastDone = record.nFileDone;
     m_nFileDone = record.nFileDone;
 
-    const uint64_t total = m_list.TotalSize;
+    const uint64_t total = m_nTotal;
     const uint64_t doneAll = m_nDoneBefore + record.nFileDone;
     const int filePercent =
         record.nFileTotal == 0

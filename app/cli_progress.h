@@ -19,6 +19,7 @@ public:
 
 private:
     const CFileList& m_list;
+    const uint64_t m_nTotal;  // EffectiveTotalSize of the list
     int32_t m_nIndex = -1;
     uint64_t m_nDoneBefore = 0;  // bytes of the files before the current one
     uint64_t m_nFileDone = 0;

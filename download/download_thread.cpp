@@ -156,7 +156,7 @@ bool CDownloadThread::DownloadAll() {
     client.SetStopFlag(&RunningFlag());
 
     std::string problem;
-    if (!ValidateFileList(m_FileList, &problem)) {
+    if (!ValidateFileList(m_FileList, &problem, &m_strInstallFolder)) {
         g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
         return EndWith(client, 105);
     }
@@ -166,6 +166,7 @@ bool CDownloadThread::DownloadAll() {
     }
 
     const int32_t count = m_FileList.TotalCount;
+    const uint64_t totalSize = EffectiveTotalSize(m_FileList);
     int32_t i = m_nCurrentIndex;
     if (i + 1 == count) {
         // The last run stopped at the final file, or completed: start over.
@@ -189,8 +190,7 @@ bool CDownloadThread::DownloadAll() {
         m_nCurrentIndex = i;
 
         // Re-fetched files can push the done count past the total: nothing more is needed.
-        const uint64_t needed =
-            m_FileList.TotalSize > m_nTotalDone ? m_FileList.TotalSize - m_nTotalDone : 0;
+        const uint64_t needed = totalSize > m_nTotalDone ? totalSize - m_nTotalDone : 0;
         if (GetDiskFreeSize(m_strInstallFolder.c_str()) <= needed) {
             g_Log.Print(LOG_ERROR, "insufficient free space in disk");
             return EndWith(client, 108);

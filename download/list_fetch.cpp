@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "download/file_list_check.h"
+#include "download/file_list_text.h"
 #include "download/http_client.h"
 #include "platform/log.h"
 
@@ -83,15 +84,29 @@ uint32_t DownloadFileListText(const std::string& url, std::string& text,
 }
 
 bool ReadFileListText(const std::string& text, CFileList& list) {
-    // The text ends at its first zero byte, as the document always has.
-    if (!LoadFromJsonText(&list, text.c_str())) {
-        g_Log.Print(LOG_ERROR, "file list deserialize is failed");
+    std::string problem;
+    // The version comes first: a list for a newer installer is reported as such (by the
+    // caller's version check) even when its entries are beyond this one.
+    if (!ReadFileListDocument(text, list, INSTALLER_VERSION, &problem)) {
+        if (problem.empty()) {
+            g_Log.Print(LOG_ERROR, "file list deserialize is failed");
+        } else {
+            g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
+        }
         return false;
     }
-    std::string problem;
+    if (list.Version != INSTALLER_VERSION) {
+        return true;
+    }
     if (!ValidateFileList(list, &problem)) {
         g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
         return false;
+    }
+    if (const uint64_t total = EffectiveTotalSize(list); total < list.TotalSize) {
+        g_Log.Print(LOG_WARNING,
+                    "file list TotalSize %llu is more than its files need (%llu): going by %llu",
+                    static_cast<unsigned long long>(list.TotalSize),
+                    static_cast<unsigned long long>(total), static_cast<unsigned long long>(total));
     }
     g_Log.Print(LOG_INFO, "file list deserialize success");
     return true;

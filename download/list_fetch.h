@@ -28,7 +28,9 @@ uint32_t DownloadFileListText(const std::string& url, std::string& text,
                               std::string* detail = nullptr);
 
 // Reads text into list and checks it; false (message 105) when it is not a usable list.
-// Logs the deserialize lines and names the first offending entry.
+// Logs the deserialize lines and names the first offending entry. A list for another
+// installer version is read no further than its Version and returns true: the caller's
+// IsInstallerVersion then reports it (message 122), whatever its entries hold.
 bool ReadFileListText(const std::string& text, CFileList& list);
 
 // False, with its log line, when the list is for another installer version (message 122).

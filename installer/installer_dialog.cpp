@@ -14,6 +14,7 @@
 #include <new>
 
 #include "download/download_thread.h"
+#include "download/file_list_check.h"
 #include "download/list_fetch.h"
 #include "installer/installer_dialogs.h"
 #include "installer/message_box_prompt.h"
@@ -210,6 +211,7 @@ bool CQuellbridgerDlg::FetchFileList() {
         MessageBox(LoadFormatString(105), MB_ICONERROR);
         return false;
     }
+    m_nTotalSize = EffectiveTotalSize(m_FileList);
     return true;
 }
 
@@ -232,7 +234,7 @@ void CQuellbridgerDlg::ResetProgressTexts() {
     SetItemText(IDC_TIME_ELAPSED, "00:00:00");
     SetItemText(IDC_TIME_LEFT, "00:00:00");
     SetItemText(IDC_TOTAL_DONE, "0 Bytes");
-    SetItemText(IDC_TOTAL_SIZE, FormatSizeText(m_FileList.TotalSize));
+    SetItemText(IDC_TOTAL_SIZE, FormatSizeText(m_nTotalSize));
     SetItemText(IDC_REQUIRED_SPACE, FormatSizeText(m_FileList.TotalSize));
     SetItemText(IDC_AVAILABLE_SPACE,
                 FormatSizeText(QueryDiskFreeSize(GetItemText(IDC_INSTALL_PATH))));
@@ -297,7 +299,7 @@ void CQuellbridgerDlg::OnStartDownload() {
         return;
     }
     const std::string folder = GetItemText(IDC_INSTALL_PATH);
-    if (QueryDiskFreeSize(folder) <= m_FileList.TotalSize) {
+    if (QueryDiskFreeSize(folder) <= m_nTotalSize) {
         MessageBox(LoadFormatString(108), MB_OK);
         return;
     }
@@ -446,7 +448,7 @@ void CQuellbridgerDlg::OnDownloadProgress(std::unique_ptr<DownloadProgress> reco
         SetItemText(IDC_FILE_SIZE_RIGHT, FormatSizeText(size));
     }
     SetItemText(IDC_TIME_LEFT, FormatClockText(left.hours, left.minutes, left.seconds));
-    const double total = static_cast<double>(m_FileList.TotalSize);
+    const double total = static_cast<double>(m_nTotalSize);
     const int totalPercent =
         total > 0 ? static_cast<int>(std::min(static_cast<double>(m_nTotalReceived) / total * 100,
                                               static_cast<double>(std::numeric_limits<int>::max())))

@@ -143,6 +143,8 @@ private:
 
     CDownloadThread* m_pDownloadThread = nullptr;
     CFileList m_FileList;
+    // The total the space check and the total bar go by (EffectiveTotalSize).
+    uint64_t m_nTotalSize = 0;
     int32_t m_nElapsedHours = 0;
     int32_t m_nElapsedMinutes = 0;
     int32_t m_nElapsedSeconds = 0;

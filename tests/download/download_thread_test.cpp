@@ -904,6 +904,7 @@ TEST(DownloadThread, TooLittleFreeSpaceEndsTheRunBeforeAnyByte) {
     server.SetRoute("/f.bin", route);
     Sandbox box;
     CFileList list = MakeList(server.BaseUrl(), {{"f.bin", right}});
+    list.FileList[0].Size = 1ull << 62;
     list.TotalSize = 1ull << 62;
 
     LevelLog log(box.Path() / "log");
