@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "download/file_list_check.h"
 #include "download/list_fetch.h"
 #include "platform/log.h"
 #include "support/closed_port.h"
@@ -212,6 +213,113 @@ TEST(ReadFileListText, AcceptsOnlyAParsableValidList) {
         EXPECT_EQ(ReadFileListText(c.text, list), c.ok);
         EXPECT_EQ(log.Lines(), std::vector<std::string>{c.logLine});
     }
+}
+
+// One entry "a.txt" of one byte with its members as given, in a list of this version.
+std::string OneEntry(const std::string& entry, const std::string& head = "") {
+    return head + "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://h/\", \"TotalCount\": 1,"
+                  " \"TotalSize\": 1, \"FileList\": [{\"Name\": \"a.txt\", " +
+           entry + "}]}";
+}
+
+const std::string kSumA = "\"CheckSum\": \"0CC175B9C0F1B6A831C399E269772661\"";
+
+// What the reader refuses by naming the entry, and what it takes as the lenient rules
+// always have, a byte-order mark included.
+TEST(ReadFileListText, RefusesUnusableSizesAndTakesHarmlessForms) {
+    struct Case {
+        const char* label;
+        std::string text;
+        bool ok;
+        std::string logLine;
+        uint64_t size = 1;
+    };
+    const std::string bad = "invalid file list - entry 0 \"a.txt\": ";
+    const Case cases[] = {
+        {"size given", OneEntry("\"Size\": 1, " + kSumA), true, "file list deserialize success"},
+        {"byte-order mark", OneEntry("\"Size\": 1, " + kSumA, "\xEF\xBB\xBF"), true,
+         "file list deserialize success"},
+        {"size missing", OneEntry(kSumA), false, bad + "Size is missing"},
+        {"size null", OneEntry("\"Size\": null, " + kSumA), false, bad + "Size is null"},
+        {"size boolean", OneEntry("\"Size\": true, " + kSumA), false, bad + "Size is a boolean"},
+        {"size negative", OneEntry("\"Size\": -1, " + kSumA), false, bad + "Size is negative"},
+        {"size negative real", OneEntry("\"Size\": -0.5, " + kSumA), false,
+         bad + "Size is negative"},
+        {"size a real number, truncated", OneEntry("\"Size\": 1.75, " + kSumA), true,
+         "file list deserialize success"},
+        {"size as a string", OneEntry("\"Size\": \"1\", " + kSumA), false,
+         "file list deserialize is failed"},
+        {"the last of two members counts", OneEntry("\"Size\": -1, \"Size\": 1, " + kSumA), true,
+         "file list deserialize success"},
+        {"leading zero, read leniently", OneEntry("\"Size\": 01, " + kSumA), true,
+         "file list deserialize success"},
+        {"raw tab in a string, read leniently",
+         OneEntry("\"Size\": 1, \"Note\": \"a\tb\", " + kSumA), true,
+         "file list deserialize success"},
+        {"nested too deep",
+         OneEntry("\"Size\": 1, \"Deep\": " + std::string(1100, '[') + std::string(1100, ']') +
+                  ", " + kSumA),
+         false, "file list deserialize is failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Sandbox box;
+        LogCapture log(box.Path());
+        CFileList list;
+        EXPECT_EQ(ReadFileListText(c.text, list), c.ok);
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{c.logLine});
+        if (c.ok) {
+            ASSERT_EQ(list.FileList.size(), 1u);
+            EXPECT_EQ(list.FileList[0].Size, c.size);
+        }
+    }
+}
+
+// A list for a newer installer is reported as such whatever its entries hold: this version
+// may not be able to read them.
+TEST(ReadFileListText, ChecksTheVersionBeforeTheEntries) {
+    const std::string newer =
+        "{\"Version\": \"2031.01.01.01\", \"URL\": 5, \"TotalCount\": \"all\", \"FileList\":"
+        " [{\"Name\": \"a.txt\", \"Size\": -1, \"CheckSum\": \"sha256:9f86d0\"}, {\"Size\": []}]}";
+    Sandbox box;
+    LogCapture log(box.Path());
+    CFileList list;
+    EXPECT_TRUE(ReadFileListText(newer, list));
+    EXPECT_EQ(list.Version, "2031.01.01.01");
+    EXPECT_FALSE(IsInstallerVersion(list));
+    EXPECT_EQ(log.Lines(),
+              std::vector<std::string>{"version is not same so you need re-download on homepage"});
+}
+
+// Entries past TotalCount are never processed and not kept, however many there are; a member
+// that cannot be converted among them still refuses the list, as it always has.
+TEST(ReadFileListText, KeepsOnlyTheProcessedEntries) {
+    std::string text = OneEntry("\"Size\": 1, " + kSumA);
+    text.insert(text.size() - 2, std::string(", {}").append(", {\"Name\": 1}").append(", 3"));
+    CFileList list;
+    EXPECT_TRUE(ReadFileListText(text, list));
+    EXPECT_EQ(list.FileList.size(), 1u);
+
+    std::string unconvertible = text;
+    unconvertible.insert(unconvertible.size() - 2, ", {\"Size\": -1}");
+    EXPECT_FALSE(ReadFileListText(unconvertible, list));
+}
+
+// A TotalSize above the sum of the sizes is taken, with a warning, and the sum is what the
+// space check and the total bar go by.
+TEST(ReadFileListText, WarnsOfATotalSizeAboveTheSum) {
+    std::string text = OneEntry("\"Size\": 1, " + kSumA);
+    text.replace(text.find("\"TotalSize\": 1"), 14, "\"TotalSize\": 90");
+    Sandbox box;
+    LogCapture log(box.Path());
+    CFileList list;
+    EXPECT_TRUE(ReadFileListText(text, list));
+    EXPECT_EQ(list.TotalSize, 90u);
+    EXPECT_EQ(EffectiveTotalSize(list), 1u);
+    EXPECT_EQ(log.Lines(),
+              (std::vector<std::string>{
+                  "file list TotalSize 90 is more than its files need (1): going by 1",
+                  "file list deserialize success"}));
 }
 
 TEST(IsInstallerVersion, AcceptsOnlyTheExactVersionText) {
