@@ -175,6 +175,8 @@ TEST(QuellbridgerCli, InstallsFilesWhoseNamesNeedEncodingInTheAddress) {
     const std::string document = MakeListDocument(docs.Path() / "base dir",
                                                   nginx.BaseUrl() + "base%20dir/",
                                                   home.box.Path() / "scratch");
+    // Written compact: one line.
+    EXPECT_EQ(document.find('\n'), document.size() - 1);
     docs.Write("filelist.json", document);
     const fs::path install = home.box.Path() / "install";
     const ChildResult run =
