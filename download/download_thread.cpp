@@ -308,7 +308,8 @@ bool CDownloadThread::DownloadAll() {
                 const long error = client.m_Wininet.m_dwLastError;
                 const std::string detail = client.m_Wininet.ErrorText();
                 client.CloseLocalFile();
-                g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error, detail.c_str());
+                g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error,
+                            detail.c_str());
                 return EndWith(client, 119, error, detail);
             }
             if (got > room) {

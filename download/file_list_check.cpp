@@ -117,7 +117,8 @@ bool IsHttpUrl(const std::string& url) {
 
 uint64_t EffectiveTotalSize(const CFileList& list) {
     uint64_t sum = 0;
-    const size_t count = std::min(list.FileList.size(), static_cast<size_t>(std::max(list.TotalCount, 0)));
+    const size_t count =
+        std::min(list.FileList.size(), static_cast<size_t>(std::max(list.TotalCount, 0)));
     for (size_t i = 0; i < count; ++i) {
         if (list.FileList[i].Size > std::numeric_limits<uint64_t>::max() - sum) {
             return list.TotalSize;
@@ -216,9 +217,9 @@ bool ValidateFileList(const CFileList& list, std::string* problem,
         if (const auto [at, added] = files.emplace(folded, i); !added) {
             const std::string& other = list.FileList[static_cast<size_t>(at->second)].Name;
             return fail(Describe(i, entry.Name,
-                                 other == entry.Name ? "listed twice"
-                                                     : "same name as \"" + other +
-                                                           "\" where case is ignored"));
+                                 other == entry.Name
+                                     ? "listed twice"
+                                     : "same name as \"" + other + "\" where case is ignored"));
         }
         if (const auto at = folders.find(folded); at != folders.end()) {
             return fail(Describe(i, entry.Name,
@@ -230,7 +231,8 @@ bool ValidateFileList(const CFileList& list, std::string* problem,
             const std::string folder = folded.substr(0, slash);
             if (const auto at = files.find(folder); at != files.end()) {
                 return fail(Describe(i, entry.Name,
-                                     "needs \"" + list.FileList[static_cast<size_t>(at->second)].Name +
+                                     "needs \"" +
+                                         list.FileList[static_cast<size_t>(at->second)].Name +
                                          "\" as a folder, which is a file"));
             }
             folders.emplace(folder, i);

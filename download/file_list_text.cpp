@@ -40,9 +40,9 @@ struct RootFields {
     Member url;
     Member totalCount;
     Member totalSize;
-    int fileLists = 0;          // "FileList" members seen; the last one counts
-    bool lastIsArray = false;   // whether that last one is an array
-    size_t lastObjects = 0;     // objects in it
+    int fileLists = 0;         // "FileList" members seen; the last one counts
+    bool lastIsArray = false;  // whether that last one is an array
+    size_t lastObjects = 0;    // objects in it
 };
 
 struct ItemFields {
@@ -107,7 +107,8 @@ private:
         if (size->isBool()) {
             return "Size is a boolean";
         }
-        if ((size->isInt64() && size->asInt64() < 0) || (size->isDouble() && size->asDouble() < 0)) {
+        if ((size->isInt64() && size->asInt64() < 0) ||
+            (size->isDouble() && size->asDouble() < 0)) {
             return "Size is negative";
         }
         return nullptr;

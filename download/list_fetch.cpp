@@ -75,8 +75,8 @@ uint32_t DownloadFileListText(const std::string& url, std::string& text,
     if (error != 0) {
         text.clear();
         text.shrink_to_fit();
-        g_Log.Print(LOG_ERROR, "file list download is failed - (%ld): %s",
-                    static_cast<long>(error), why.c_str());
+        g_Log.Print(LOG_ERROR, "file list download is failed - (%ld): %s", static_cast<long>(error),
+                    why.c_str());
         return error;
     }
     g_Log.Print(LOG_INFO, "file list download success");

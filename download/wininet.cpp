@@ -117,7 +117,8 @@ size_t CWininet::OnHeader(char* data, size_t size, size_t count, void* self) {
                 : std::strtol(std::string(line.substr(space + 1, 3)).c_str(), nullptr, 10);
         me->m_bBlockHasLocation = false;
         me->m_bBlockChunked = false;
-        me->m_strBlockStatusLine.assign(line.substr(0, Utf8CutLength(line.data(), line.size(), 200)));
+        me->m_strBlockStatusLine.assign(
+            line.substr(0, Utf8CutLength(line.data(), line.size(), 200)));
     } else if (line.empty()) {
         const long status = me->m_nBlockStatus;
         const bool interim = status >= 100 && status < 200;

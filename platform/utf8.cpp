@@ -45,7 +45,10 @@ size_t Utf8CutLength(const char* text, size_t n, size_t max) {
         if ((c & 0xC0) == 0x80) {
             continue;
         }
-        const size_t need = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+        const size_t need = (c & 0xE0) == 0xC0   ? 2
+                            : (c & 0xF0) == 0xE0 ? 3
+                            : (c & 0xF8) == 0xF0 ? 4
+                                                 : 1;
         return need > back ? max - back : max;
     }
     return max;

@@ -172,9 +172,8 @@ TEST(QuellbridgerCli, InstallsFilesWhoseNamesNeedEncodingInTheAddress) {
     ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
     CliHome home;
     // The base URL is the publisher's, already in URL form.
-    const std::string document = MakeListDocument(docs.Path() / "base dir",
-                                                  nginx.BaseUrl() + "base%20dir/",
-                                                  home.box.Path() / "scratch");
+    const std::string document = MakeListDocument(
+        docs.Path() / "base dir", nginx.BaseUrl() + "base%20dir/", home.box.Path() / "scratch");
     // Written compact: one line.
     EXPECT_EQ(document.find('\n'), document.size() - 1);
     docs.Write("filelist.json", document);
@@ -193,12 +192,12 @@ TEST(QuellbridgerCli, InstallsFilesWhoseNamesNeedEncodingInTheAddress) {
         EXPECT_EQ(request.status, 200) << request.uri;
         uris.insert(request.uri);
     }
-    for (const char* uri : {"/base%20dir/with%20space.txt", "/base%20dir/hash%231.txt",
-                            "/base%20dir/what%3F.txt", "/base%20dir/%2541.txt",
-                            "/base%20dir/plus%2Band%26semi%3Bcolon%3D~.txt",
-                            "/base%20dir/donn%C3%A9es/%E6%97%A5%E6%9C%AC%E8%AA%9E%20%E3%83%95%E3%82%A1"
-                            "%E3%82%A4%E3%83%AB.bin",
-                            "/base%20dir/100%25/x.bin"}) {
+    for (const char* uri :
+         {"/base%20dir/with%20space.txt", "/base%20dir/hash%231.txt", "/base%20dir/what%3F.txt",
+          "/base%20dir/%2541.txt", "/base%20dir/plus%2Band%26semi%3Bcolon%3D~.txt",
+          "/base%20dir/donn%C3%A9es/%E6%97%A5%E6%9C%AC%E8%AA%9E%20%E3%83%95%E3%82%A1"
+          "%E3%82%A4%E3%83%AB.bin",
+          "/base%20dir/100%25/x.bin"}) {
         EXPECT_EQ(uris.count(uri), 1u) << uri;
     }
 }

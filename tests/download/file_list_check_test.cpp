@@ -134,14 +134,19 @@ TEST(ValidateFileList, NamesTheFirstOffendingEntry) {
              l.FileList[1].Name = "DATA";
          },
          false, "entry 1 \"DATA\": is also a folder of \"data/a.txt/deeper\""},
-        {"C1 control", [](CFileList& l) { l.FileList[0].Name = "a\xC2\x85" "b"; }, false,
-         "entry 0 \"a\\u0085b\": unsafe name"},
+        {"C1 control",
+         [](CFileList& l) {
+             l.FileList[0].Name =
+                 "a\xC2\x85"
+                 "b";
+         },
+         false, "entry 0 \"a\\u0085b\": unsafe name"},
         {"right-to-left override", [](CFileList& l) { l.FileList[0].Name = "exe.\u202Etxt"; },
          false, "entry 0 \"exe.\\u202Etxt\": unsafe name"},
         {"first strong isolate", [](CFileList& l) { l.FileList[0].Name = "a\u2068b"; }, false,
          "entry 0 \"a\\u2068b\": unsafe name"},
-        {"other non-ASCII stays", [](CFileList& l) { l.FileList[0].Name = "\u00A0\u202F\u2065.txt"; },
-         true, ""},
+        {"other non-ASCII stays",
+         [](CFileList& l) { l.FileList[0].Name = "\u00A0\u202F\u2065.txt"; }, true, ""},
         {"URL without a scheme", [](CFileList& l) { l.URL = "127.0.0.1/files/"; }, false,
          "URL \"127.0.0.1/files/\": URL is not an absolute http or https address"},
         {"URL of another scheme", [](CFileList& l) { l.URL = "ftp://127.0.0.1/"; }, false,

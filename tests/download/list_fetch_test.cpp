@@ -122,8 +122,8 @@ TEST(DownloadFileListText, FailsWithTheStatusOrTheTransferError) {
         std::string text = "left over";
         EXPECT_EQ(DownloadFileListText(server.Url("filelist.json"), text, kQuick), c.code);
         EXPECT_EQ(text, "");
-        EXPECT_TRUE(
-            HasLinePrefix(log, "file list download is failed - (" + std::to_string(c.code) + "): "));
+        EXPECT_TRUE(HasLinePrefix(
+            log, "file list download is failed - (" + std::to_string(c.code) + "): "));
     }
 
     ClosedPort closed;
@@ -152,8 +152,7 @@ TEST(DownloadFileListText, ReadsAListWithoutContentLengthWithinTheBound) {
          CURLE_FILESIZE_EXCEEDED},
         {"chunked cut short", FaultRoute::Length::Chunked, false, 100000, false,
          CURLE_PARTIAL_FILE},
-        {"broken chunk", FaultRoute::Length::Chunked, false, std::nullopt, true,
-         CURLE_RECV_ERROR},
+        {"broken chunk", FaultRoute::Length::Chunked, false, std::nullopt, true, CURLE_RECV_ERROR},
     };
     Sandbox box;
     LogCapture log(box.Path());
@@ -194,11 +193,13 @@ TEST(ReadFileListText, AcceptsOnlyAParsableValidList) {
         {"wrong member type", "{\"Version\": \"2023.08.14.01\", \"TotalCount\": \"many\"}", false,
          "file list deserialize is failed"},
         {"unsafe name",
-         "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://h/\", \"TotalCount\": 1, \"TotalSize\": 3, \"FileList\": [{\"Name\": \"../abc.txt\","
+         "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://h/\", \"TotalCount\": 1, "
+         "\"TotalSize\": 3, \"FileList\": [{\"Name\": \"../abc.txt\","
          " \"Size\": 3, \"CheckSum\": \"900150983CD24FB0D6963F7D28E17F72\"}]}",
          false, "invalid file list - entry 0 \"../abc.txt\": unsafe name"},
         {"lower-case checksum",
-         "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://h/\", \"TotalCount\": 1, \"TotalSize\": 3, \"FileList\": [{\"Name\": \"abc.txt\","
+         "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://h/\", \"TotalCount\": 1, "
+         "\"TotalSize\": 3, \"FileList\": [{\"Name\": \"abc.txt\","
          " \"Size\": 3, \"CheckSum\": \"900150983cd24fb0d6963f7d28e17f72\"}]}",
          false,
          "invalid file list - entry 0 \"abc.txt\": checksum is not 32 upper-case hex digits"},
@@ -217,8 +218,9 @@ TEST(ReadFileListText, AcceptsOnlyAParsableValidList) {
 
 // One entry "a.txt" of one byte with its members as given, in a list of this version.
 std::string OneEntry(const std::string& entry, const std::string& head = "") {
-    return head + "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://h/\", \"TotalCount\": 1,"
-                  " \"TotalSize\": 1, \"FileList\": [{\"Name\": \"a.txt\", " +
+    return head +
+           "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://h/\", \"TotalCount\": 1,"
+           " \"TotalSize\": 1, \"FileList\": [{\"Name\": \"a.txt\", " +
            entry + "}]}";
 }
 
@@ -316,10 +318,9 @@ TEST(ReadFileListText, WarnsOfATotalSizeAboveTheSum) {
     EXPECT_TRUE(ReadFileListText(text, list));
     EXPECT_EQ(list.TotalSize, 90u);
     EXPECT_EQ(EffectiveTotalSize(list), 1u);
-    EXPECT_EQ(log.Lines(),
-              (std::vector<std::string>{
-                  "file list TotalSize 90 is more than its files need (1): going by 1",
-                  "file list deserialize success"}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               "file list TotalSize 90 is more than its files need (1): going by 1",
+                               "file list deserialize success"}));
 }
 
 TEST(IsInstallerVersion, AcceptsOnlyTheExactVersionText) {

@@ -29,8 +29,8 @@ void CompareWithTheSessionReader(const std::string& text, bool loaded, const CFi
         events.TotalCount != tree.TotalCount || events.TotalSize != tree.TotalSize) {
         std::abort();
     }
-    const size_t kept = std::min(tree.FileList.size(),
-                                 static_cast<size_t>(std::max<int32_t>(tree.TotalCount, 0)));
+    const size_t kept =
+        std::min(tree.FileList.size(), static_cast<size_t>(std::max<int32_t>(tree.TotalCount, 0)));
     if (events.FileList.size() != kept) {
         std::abort();
     }
