@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     CDownloadQueue queue;
     InstallerServices services = InstallerServices::System();
     services.fetchList = [](const std::string& listUrl, std::string& text,
-                            const HttpTimeouts& timeouts) {
-        return DownloadFileListText(listUrl, text, timeouts, &g_running);
+                            const HttpTimeouts& timeouts, std::string& detail) {
+        return DownloadFileListText(listUrl, text, timeouts, &g_running, &detail);
     };
     CInstallerSession session(view, &queue, std::move(services));
     session.SetCompletion(false);
@@ -120,6 +120,10 @@ int main(int argc, char** argv) {
             }
             return kInterrupted;
         case SessionStart::Failed:
+            // The message went out through the view; what failed in words follows it.
+            if (!session.FailureDetail().empty()) {
+                std::fprintf(stderr, "%s\n", session.FailureDetail().c_str());
+            }
             return kBadStart;
     }
     const CFileList& list = session.FileList();
@@ -194,6 +198,9 @@ int main(int argc, char** argv) {
             std::printf("Stopped. Run again to resume.\n");
         }
         return kInterrupted;
+    }
+    if (!result->szDetail.empty()) {
+        std::fprintf(stderr, "%s\n", result->szDetail.c_str());
     }
     if (session.Worker()->ResultMessageId() == CDownloadThread::FOLDER_IN_USE) {
         std::fprintf(stderr, "Another run holds %s; wait for it to end and try again.\n",

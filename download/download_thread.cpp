@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "download/file_hasher.h"
 #include "download/file_helpers.h"
 #include "download/file_list_check.h"
+#include "download/file_url.h"
 #include "download/http_client.h"
 #include "download/install_dir.h"
 #include "download/missing_bytes.h"
@@ -110,13 +112,16 @@ bool CDownloadThread::PostEndOfRun(bool succeeded) {
     }
     record->bSucceeded = succeeded ? 1 : 0;
     record->szMessage = CutCharacters(m_strResultText, DownloadResult::MAX_MESSAGE_CHARS);
+    record->szDetail = succeeded ? std::string() : m_strResultDetail;
     sink->PostFinished(std::move(record));
     return true;
 }
 
-bool CDownloadThread::EndWith(CHttpClient& client, int messageId, long code) {
+bool CDownloadThread::EndWith(CHttpClient& client, int messageId, long code,
+                              const std::string& detail) {
     m_nResultId = messageId;
     m_strResultText = LoadFormatString(messageId, code);
+    m_strResultDetail = detail;
     client.CloseLocalFile();
     return false;
 }
@@ -184,7 +189,7 @@ bool CDownloadThread::DownloadAll() {
     client.SetStopFlag(&RunningFlag());
 
     std::string problem;
-    if (!ValidateFileList(m_FileList, &problem)) {
+    if (!ValidateFileList(m_FileList, &problem, &m_strInstallFolder)) {
         g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
         return EndWith(client, 105);
     }
@@ -241,9 +246,11 @@ bool CDownloadThread::DownloadAll() {
         m_dwFileStartTime.store(TimeGetTime());
 
         if (const int folderError = folder.MakeFolders(entry.Name); folderError != 0) {
-            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)",
-                        static_cast<long>(folderError));
-            return EndWith(client, 118, folderError);
+            const std::string detail =
+                m_strInstallFolder + "/" + entry.Name + ": " + std::strerror(folderError);
+            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s",
+                        static_cast<long>(folderError), detail.c_str());
+            return EndWith(client, 118, folderError, detail);
         }
 
         bool lastSkipped = false;
@@ -275,7 +282,7 @@ bool CDownloadThread::DownloadAll() {
         if (!IsRunning()) {
             return false;
         }
-        const std::string url = m_FileList.URL + entry.Name;
+        const std::string url = MakeFileUrl(m_FileList.URL, entry.Name);
         bool opened = client.OpenUrl(url, range.c_str(), &contentLength, kUserAgent);
         if (!opened && resume && client.m_dwLastError == 416 && IsRunning()) {
             // The server's file is no longer than the local part: take it whole instead.
@@ -289,9 +296,9 @@ bool CDownloadThread::DownloadAll() {
             if (!IsRunning()) {
                 return false;
             }
-            g_Log.Print(LOG_ERROR, "failed to connect server - (%ld)",
-                        static_cast<long>(client.m_dwLastError));
-            return EndWith(client, 104, client.m_dwLastError);
+            g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s",
+                        static_cast<long>(client.m_dwLastError), client.m_strErrorDetail.c_str());
+            return EndWith(client, 104, client.m_dwLastError, client.m_strErrorDetail);
         }
         if (resume && client.m_Wininet.StatusCode() == 200) {
             // The server ignored the range: the body is the whole file, from its first byte.
@@ -306,8 +313,12 @@ bool CDownloadThread::DownloadAll() {
             entry.Name, O_WRONLY | O_CREAT | O_NONBLOCK | (resume ? O_APPEND : O_TRUNC), 0644);
         if (file < 0 || !client.AdoptLocalFile(file)) {
             const long error = file < 0 ? errno : static_cast<long>(client.m_dwLastError);
-            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)", error);
-            return EndWith(client, 118, error);
+            const std::string detail =
+                m_strInstallFolder + "/" + entry.Name + ": " +
+                (file < 0 ? std::strerror(static_cast<int>(error)) : client.m_strErrorDetail);
+            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s", error,
+                        detail.c_str());
+            return EndWith(client, 118, error, detail);
         }
 
         // Transfer. The file never grows past its listed size: a response that announces or
@@ -351,9 +362,11 @@ bool CDownloadThread::DownloadAll() {
                     break;
                 }
                 const long error = client.m_Wininet.m_dwLastError;
+                const std::string detail = client.m_Wininet.ErrorText();
                 client.CloseLocalFile();
-                g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", error);
-                return EndWith(client, 119, error);
+                g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error,
+                            detail.c_str());
+                return EndWith(client, 119, error, detail);
             }
             if (got > room) {
                 got = static_cast<uint32_t>(room);

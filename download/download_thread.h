@@ -37,6 +37,8 @@ public:
     std::string m_strInstallFolder;
     // Message of the error that ended the last failed run; kept until the next failure.
     std::string m_strResultText;
+    // What failed in words, beside m_strResultText; empty when there is nothing to add.
+    std::string m_strResultDetail;
     int32_t m_nCurrentIndex = 0;
     // The owner may move it after a stop and a new start to re-base its file clock.
     std::atomic<uint32_t> m_dwFileStartTime{0};
@@ -63,8 +65,10 @@ private:
     Check DecideLocalFile(const CInstallDir& folder, const FileEntry& entry, uint64_t& localSize);
     // False when a stop came during the wait.
     bool WaitBeforeRetry(std::chrono::milliseconds delay);
-    // Sets the result text from the message table and closes the target; returns false.
-    bool EndWith(CHttpClient& client, int messageId, long code = 0);
+    // Sets the result text from the message table (and the detail) and closes the target;
+    // returns false.
+    bool EndWith(CHttpClient& client, int messageId, long code = 0,
+                 const std::string& detail = std::string());
 
     HttpTimeouts m_timeouts;
     int m_nResultId = 0;
