@@ -35,6 +35,17 @@ public:
     // is a regular file.
     bool AdoptLocalFile(int fd);
     void CloseLocalFile();
+    // The descriptor of the target, or -1.
+    int LocalFile() const { return m_hFile; }
+
+    // Hands out up to want body bytes of the open request in data (valid until the next
+    // call); count 0 means the body has ended. False with the libcurl code in LastError().
+    bool Read(uint32_t want, const unsigned char*& data, uint32_t& count);
+    // Ends the open request; the connection stays for reuse when it can.
+    void CloseRequest() { m_Wininet.Close(); }
+    // The status of the answer to the last OpenUrl.
+    long StatusCode() const { return m_Wininet.StatusCode(); }
+    uint32_t LastError() const { return m_dwLastError; }
 
     void SetStopFlag(const std::atomic<bool>* running) { m_Wininet.SetStopFlag(running); }
 
