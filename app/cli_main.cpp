@@ -42,7 +42,8 @@ void PrintUsage(FILE* out) {
                  "  --dir DIR   install folder (default: %s)\n"
                  "  --yes       install into DIR even when it holds other files\n"
                  "  --quiet     print only failures\n"
-                 "  --help      show this text\n\n"
+                 "  --help      show this text\n"
+                 "  --version   show the program's version\n\n"
                  "Exit status: 0 every file done, 1 the download failed, 2 usage error, no\n"
                  "usable file list or another run holds DIR, 130 interrupted (run again to\n"
                  "resume).\n",
@@ -60,6 +61,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             PrintUsage(stdout);
+            return kDone;
+        }
+        if (arg == "--version") {
+            std::printf("quellbridger-cli %s\n", QB_VERSION);
             return kDone;
         }
         if (arg == "--quiet" || arg == "-q") {
@@ -101,8 +106,8 @@ int main(int argc, char** argv) {
     CDownloadQueue queue;
     InstallerServices services = InstallerServices::System();
     services.fetchList = [](const std::string& listUrl, std::string& text,
-                            const HttpTimeouts& timeouts) {
-        return DownloadFileListText(listUrl, text, timeouts, &g_running);
+                            const HttpTimeouts& timeouts, std::string& detail) {
+        return DownloadFileListText(listUrl, text, timeouts, &g_running, &detail);
     };
     CInstallerSession session(view, &queue, std::move(services));
     session.SetCompletion(false);
@@ -115,6 +120,10 @@ int main(int argc, char** argv) {
             }
             return kInterrupted;
         case SessionStart::Failed:
+            // The message went out through the view; what failed in words follows it.
+            if (!session.FailureDetail().empty()) {
+                std::fprintf(stderr, "%s\n", session.FailureDetail().c_str());
+            }
             return kBadStart;
     }
     const CFileList& list = session.FileList();
@@ -189,6 +198,9 @@ int main(int argc, char** argv) {
             std::printf("Stopped. Run again to resume.\n");
         }
         return kInterrupted;
+    }
+    if (!result->szDetail.empty()) {
+        std::fprintf(stderr, "%s\n", result->szDetail.c_str());
     }
     if (session.Worker()->ResultMessageId() == CDownloadThread::FOLDER_IN_USE) {
         std::fprintf(stderr, "Another run holds %s; wait for it to end and try again.\n",

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@
 #include "download/list_fetch.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("quellbridger-mklist %s\n", QB_VERSION);
+        return 0;
+    }
     if (argc != 3) {
         std::fprintf(stderr, "Usage: quellbridger-mklist DIR URL > filelist.json\n");
         return 2;
@@ -61,10 +66,20 @@ int main(int argc, char** argv) {
     list.TotalCount = static_cast<int32_t>(list.FileList.size());
     Json::Value root_value;
     list.Serialize(root_value);
+    // Compact: a list of many files stays well within the size the installer reads.
     Json::StreamWriterBuilder builder;
-    builder["indentation"] = "  ";
+    builder["indentation"] = "";
+    std::ostringstream text;
     std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
-    writer->write(root_value, &std::cout);
-    std::cout << "\n";
+    writer->write(root_value, &text);
+    text << "\n";
+    const std::string document = text.str();
+    if (document.size() > MAX_FILE_LIST_BYTES) {
+        std::fprintf(stderr,
+                     "quellbridger-mklist: warning: the list is %zu bytes, over the %zu bytes the "
+                     "installer reads; it will refuse it\n",
+                     document.size(), MAX_FILE_LIST_BYTES);
+    }
+    std::cout << document;
     return 0;
 }

@@ -34,8 +34,9 @@ InstallerServices InstallerServices::System() {
     s.missingBytes = [](const CFileList& list, const std::string& folder) {
         return MissingBytes(list, folder);
     };
-    s.fetchList = [](const std::string& url, std::string& text, const HttpTimeouts& timeouts) {
-        return DownloadFileListText(url, text, timeouts);
+    s.fetchList = [](const std::string& url, std::string& text, const HttpTimeouts& timeouts,
+                     std::string& detail) {
+        return DownloadFileListText(url, text, timeouts, nullptr, &detail);
     };
     s.countFolderEntries = CountFolderEntries;
     s.fileExists = [](const std::string& path) {

@@ -23,8 +23,10 @@ struct InstallerServices {
     std::function<uint64_t(const std::string& path)> freeSpace;
     // Bytes of the list not yet on disk below folder (each file's size less what is there).
     std::function<uint64_t(const CFileList& list, const std::string& folder)> missingBytes;
-    // The body of the file list at url; 0 or the HTTP status or libcurl code.
-    std::function<uint32_t(const std::string& url, std::string& text, const HttpTimeouts&)>
+    // The body of the file list at url; 0 or the HTTP status or libcurl code, with what failed
+    // in words in detail.
+    std::function<uint32_t(const std::string& url, std::string& text, const HttpTimeouts&,
+                           std::string& detail)>
         fetchList;
 
     // Install folder: entries in a folder (CountFolderEntries), whether a file exists, and

@@ -91,7 +91,9 @@ void CInstallerSession::Enter(RunState state) {
 
 SessionStart CInstallerSession::Open(const std::string& url, const std::atomic<bool>* running) {
     std::string text;
-    if (const uint32_t code = m_services.fetchList(url, text, m_timeouts); code != 0) {
+    m_strFailureDetail.clear();
+    if (const uint32_t code = m_services.fetchList(url, text, m_timeouts, m_strFailureDetail);
+        code != 0) {
         if (running != nullptr && !running->load()) {
             return SessionStart::Interrupted;
         }
@@ -127,7 +129,7 @@ void CInstallerSession::ShowProgressTexts() {
     m_view.SetItemText(IDC_TIME_LEFT, texts.timeLeft);
     m_view.SetItemText(IDC_TOTAL_DONE, texts.totalDone);
     m_view.SetItemText(IDC_TOTAL_SIZE, texts.totalSize);
-    m_view.SetItemText(IDC_REQUIRED_SPACE, texts.totalSize);
+    m_view.SetItemText(IDC_REQUIRED_SPACE, texts.requiredSize);
     m_view.SetItemText(IDC_AVAILABLE_SPACE, FormatSizeText(m_services.freeSpace(InstallFolder())));
 }
 

@@ -101,6 +101,8 @@ public:
     const CFileList& FileList() const { return m_FileList; }
     const CProgressModel& Progress() const { return m_progress; }
     CDownloadThread* Worker() const { return m_pDownloadThread.get(); }
+    // What made the last session start fail, in words (libcurl's text, the status line).
+    const std::string& FailureDetail() const { return m_strFailureDetail; }
     std::string InstallFolder() const;
 
 private:
@@ -122,6 +124,7 @@ private:
 
     CFileList m_FileList;
     CProgressModel m_progress{m_FileList};
+    std::string m_strFailureDetail;
     std::unique_ptr<CDownloadThread> m_pDownloadThread;
     RunState m_state = RunState::Ready;
     pid_t m_launcherPid = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "download/file_list_check.h"
 #include "platform/text_format.h"
 
 CProgressModel::CProgressModel(const CFileList& list) : m_FileList(list) {
@@ -19,7 +20,9 @@ void CProgressModel::Reset() {
     m_texts.fileDone = "0 Bytes";
     m_texts.timeLeft = "00:00:00";
     m_texts.totalDone = "0 Bytes";
-    m_texts.totalSize = FormatSizeText(m_FileList.TotalSize);
+    m_nTotalSize = EffectiveTotalSize(m_FileList);
+    m_texts.totalSize = FormatSizeText(m_nTotalSize);
+    m_texts.requiredSize = FormatSizeText(m_FileList.TotalSize);
     m_texts.elapsed = "00:00:00";
     m_texts.filePercent = 0;
     m_texts.totalPercent = 0;
@@ -122,7 +125,7 @@ ProgressChange CProgressModel::Take(const DownloadProgress& progress, uint32_t n
     m_texts.timeLeft = FormatClockText(left.hours, left.minutes, left.seconds);
     // Files counted again (a mismatch fetched anew, a new run over skipped files) can take the
     // count past the total; the bar shows it full.
-    const double total = static_cast<double>(m_FileList.TotalSize);
+    const double total = static_cast<double>(m_nTotalSize);
     m_texts.totalPercent =
         total > 0
             ? static_cast<int>(std::min(static_cast<double>(m_nTotalReceived) / total * 100, 100.0))

@@ -20,7 +20,8 @@ struct ProgressTexts {
     std::string fileDone;
     std::string timeLeft;  // of the current file
     std::string totalDone;
-    std::string totalSize;
+    std::string totalSize;     // what the total bar counts towards
+    std::string requiredSize;  // the list's TotalSize, as the space the game needs
     std::string elapsed;
     int filePercent = 0;
     int totalPercent = 0;  // 0 to 100; the total can pass the list's size
@@ -62,6 +63,8 @@ private:
     int32_t m_nLastFileIndex = 0;
     uint64_t m_nLastFileDone = 0;
     uint64_t m_nTotalReceived = 0;
+    // The sum of the processed sizes where TotalSize overstates it; set by Reset.
+    uint64_t m_nTotalSize = 0;
     bool m_bStopped = false;
     bool m_bResumeAdjust = false;
     uint32_t m_dwSavedStartTime = 0;

@@ -23,6 +23,9 @@ struct DownloadResult {
     static constexpr size_t MAX_MESSAGE_CHARS = 255;
     uint8_t bSucceeded = 0;
     std::string szMessage;  // user message of a failed run, at most 255 characters
+    // What failed, in words, for logs and the command line (libcurl's error text, the HTTP
+    // status line, the file that could not be created); empty when there is nothing to add.
+    std::string szDetail;
 };
 
 class IDownloadNotify {

@@ -8,12 +8,14 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "download/checksum.h"
 #include "download/file_hasher.h"
 #include "download/file_helpers.h"
 #include "download/file_list_check.h"
+#include "download/file_url.h"
 #include "download/http_client.h"
 #include "download/install_dir.h"
 #include "download/missing_bytes.h"
@@ -149,17 +151,26 @@ bool CDownloadThread::PostEndOfRun(bool succeeded) {
     }
     record->bSucceeded = succeeded ? 1 : 0;
     record->szMessage = CutCharacters(m_strResultText, DownloadResult::MAX_MESSAGE_CHARS);
+    record->szDetail = succeeded ? std::string() : m_strResultDetail;
     sink->PostFinished(std::move(record));
     return true;
 }
 
 template <typename... Args>
-CDownloadThread::Next CDownloadThread::EndWith(RunContext& run, MessageId<Args...> message,
-                                               std::type_identity_t<Args>... args) {
+CDownloadThread::Next CDownloadThread::EndWithDetail(RunContext& run, const std::string& detail,
+                                                     MessageId<Args...> message,
+                                                     std::type_identity_t<Args>... args) {
     m_nResultId = message.id;
     m_strResultText = FormatMessageText(message, args...);
+    m_strResultDetail = detail;
     run.client.CloseLocalFile();
     return Next::End;
+}
+
+template <typename... Args>
+CDownloadThread::Next CDownloadThread::EndWith(RunContext& run, MessageId<Args...> message,
+                                               std::type_identity_t<Args>... args) {
+    return EndWithDetail(run, std::string(), message, args...);
 }
 
 bool CDownloadThread::DownloadAll() {
@@ -201,7 +212,7 @@ bool CDownloadThread::DownloadAll() {
 
 bool CDownloadThread::OpenRun(RunContext& run) {
     std::string problem;
-    if (!ValidateFileList(m_FileList, &problem)) {
+    if (!ValidateFileList(m_FileList, &problem, &m_strInstallFolder)) {
         g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
         EndWith(run, IDS_INVALID_FILE_LIST);
         return false;
@@ -247,8 +258,11 @@ CDownloadThread::Next CDownloadThread::BeginFile(RunContext& run, FileTask& file
     g_Log.Print(LOG_INFO, "download file : (%d) %s", file.index, file.entry.Name.c_str());
     m_dwFileStartTime.store(m_system.Now());
     if (const int error = run.folder.MakeFolders(file.entry.Name); error != 0) {
-        g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)", static_cast<long>(error));
-        return EndWith(run, IDS_FILE_CREATE_FAILED, error);
+        const std::string detail =
+            m_strInstallFolder + "/" + file.entry.Name + ": " + std::strerror(error);
+        g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s", static_cast<long>(error),
+                    detail.c_str());
+        return EndWithDetail(run, detail, IDS_FILE_CREATE_FAILED, error);
     }
     return Next::Step;
 }
@@ -322,7 +336,7 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
         return Next::End;
     }
     CHttpClient& client = run.client;
-    const std::string url = m_FileList.URL + file.entry.Name;
+    const std::string url = MakeFileUrl(m_FileList.URL, file.entry.Name);
     std::string range;
     if (file.resume) {
         range = "Range:bytes=" + std::to_string(static_cast<int64_t>(file.localSize)) + "-";
@@ -340,9 +354,9 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
         if (!IsRunning()) {
             return Next::End;
         }
-        g_Log.Print(LOG_ERROR, "failed to connect server - (%ld)",
-                    static_cast<long>(client.LastError()));
-        return EndWith(run, IDS_SERVER_UNREACHABLE, client.LastError());
+        g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s",
+                    static_cast<long>(client.LastError()), client.ErrorDetail().c_str());
+        return EndWithDetail(run, client.ErrorDetail(), IDS_SERVER_UNREACHABLE, client.LastError());
     }
     if (file.resume && client.StatusCode() == 200) {
         // The server ignored the range: the body is the whole file, from its first byte.
@@ -358,8 +372,11 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
         0644);
     if (fd < 0 || !client.AdoptLocalFile(fd)) {
         const long error = fd < 0 ? errno : static_cast<long>(client.LastError());
-        g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld)", error);
-        return EndWith(run, IDS_FILE_CREATE_FAILED, error);
+        const std::string detail =
+            m_strInstallFolder + "/" + file.entry.Name + ": " +
+            (fd < 0 ? std::strerror(static_cast<int>(error)) : client.ErrorDetail());
+        g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s", error, detail.c_str());
+        return EndWithDetail(run, detail, IDS_FILE_CREATE_FAILED, error);
     }
     return Next::Step;
 }
@@ -405,9 +422,10 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
                 break;
             }
             const long error = client.LastError();
+            const std::string detail = client.ReadErrorText();
             client.CloseLocalFile();
-            g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", error);
-            return EndWith(run, IDS_NETWORK_UNSTABLE, error);
+            g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error, detail.c_str());
+            return EndWithDetail(run, detail, IDS_NETWORK_UNSTABLE, error);
         }
         if (got > room) {
             got = static_cast<uint32_t>(room);

@@ -49,6 +49,8 @@ public:
     uint64_t TotalDone() const { return m_nTotalDone; }
     // Message of the error that ended the last failed run; kept until the next failure.
     const std::string& ResultText() const { return m_strResultText; }
+    // What failed in words, beside ResultText(); empty when there is nothing to add.
+    const std::string& ResultDetail() const { return m_strResultDetail; }
 
     // A download that fails its checksum is fetched again after these waits (the last one
     // repeats; none: at once); after MAX_CHECKSUM_FAILURES failures in a row on one file the
@@ -97,14 +99,19 @@ private:
     bool Finish(RunContext& run);
 
     Check DecideLocalFile(RunContext& run, const FileTask& file, uint64_t& localSize);
-    // Sets the result text and id from the message and closes the target; returns End.
+    // Sets the result text and id from the message (and the detail) and closes the target;
+    // returns End.
     template <typename... Args>
     Next EndWith(RunContext& run, MessageId<Args...> message, std::type_identity_t<Args>... args);
+    template <typename... Args>
+    Next EndWithDetail(RunContext& run, const std::string& detail, MessageId<Args...> message,
+                       std::type_identity_t<Args>... args);
 
     std::atomic<IDownloadNotify*> m_hNotifyWnd{nullptr};
     const CFileList m_FileList;
     std::string m_strInstallFolder;
     std::string m_strResultText;
+    std::string m_strResultDetail;
     int32_t m_nCurrentIndex = 0;
     std::atomic<uint32_t> m_dwFileStartTime{0};
     uint64_t m_nTotalDone = 0;

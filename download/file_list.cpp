@@ -33,8 +33,10 @@ void CFileList::Deserialize(Json::Value& root) {
     next.URL = root.get("URL", "").asString();
     next.TotalCount = root.get("TotalCount", 0).asInt();
     next.TotalSize = root.get("TotalSize", 0).asUInt64();
-    const Json::Value list = root.get("FileList", Json::Value());
+    const Json::Value* found = root.isObject() ? root.find("FileList", "FileList" + 8) : nullptr;
+    const Json::Value& list = found != nullptr ? *found : Json::Value::nullSingleton();
     if (list.isArray()) {
+        next.FileList.reserve(next.FileList.size() + list.size());
         for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
             const Json::Value& item = list[i];
             if (!item.isObject()) {
@@ -60,6 +62,10 @@ bool LoadFromJsonText(IJsonSerializable* target, const char* text) {
         Json::Reader reader;
 #pragma GCC diagnostic pop
         Json::Value root;
+        // Lists saved on Windows often begin with a byte-order mark.
+        if (std::strncmp(text, "\xEF\xBB\xBF", 3) == 0) {
+            text += 3;
+        }
         if (!reader.parse(text, text + std::strlen(text), root)) {
             return false;
         }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <mutex>
 
 void CHttpClient::GlobalInit() {
@@ -27,26 +28,33 @@ CHttpClient::~CHttpClient() {
 }
 
 bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t* contentLength,
-                          const std::string& agent) {
+                          const std::string& agent, bool lengthOptional) {
+    m_strErrorDetail.clear();
     if (!m_Wininet.Open(url, headers != nullptr ? headers : "", agent, m_timeouts)) {
         m_dwLastError = m_Wininet.m_dwLastError;
+        m_strErrorDetail = m_Wininet.ErrorText();
         return false;
     }
     const long status = m_Wininet.StatusCode();
     if (status != 200 && status != 206) {
         m_dwLastError = static_cast<uint32_t>(status);
+        m_strErrorDetail = m_Wininet.StatusLine().empty() ? "HTTP status " + std::to_string(status)
+                                                          : m_Wininet.StatusLine();
         m_Wininet.Close();
         return false;
     }
-    if (m_Wininet.ContentLength() < 0) {
+    if (m_Wininet.ContentLength() < 0 && !lengthOptional) {
         // No length to check the body against (chunked or close-delimited).
         m_Wininet.m_dwLastError = CURLE_WEIRD_SERVER_REPLY;
         m_dwLastError = CURLE_WEIRD_SERVER_REPLY;
+        m_strErrorDetail = m_Wininet.StatusLine() + " without a Content-Length";
         m_Wininet.Close();
         return false;
     }
     if (contentLength != nullptr) {
-        *contentLength = static_cast<uint64_t>(m_Wininet.ContentLength());
+        *contentLength = m_Wininet.ContentLength() < 0
+                             ? UINT64_MAX
+                             : static_cast<uint64_t>(m_Wininet.ContentLength());
     }
     return true;
 }
@@ -66,9 +74,11 @@ bool CHttpClient::OpenLocalFile(const std::string& path, bool append) {
     // (it fails with ENXIO without a reader); it changes nothing for a regular file.
     const int flags =
         O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (append ? O_APPEND : O_TRUNC);
+    m_strErrorDetail.clear();
     const int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) {
         m_dwLastError = static_cast<uint32_t>(errno);
+        m_strErrorDetail = path + ": " + std::strerror(errno);
         return false;
     }
     return AdoptLocalFile(fd);
@@ -80,6 +90,7 @@ bool CHttpClient::AdoptLocalFile(int fd) {
     struct stat st {};
     if (::fstat(m_hFile, &st) != 0 || !S_ISREG(st.st_mode)) {
         m_dwLastError = EINVAL;
+        m_strErrorDetail = "not a regular file";
         CloseLocalFile();
         return false;
     }

@@ -24,10 +24,12 @@ public:
     static void GlobalInit();
 
     // A GET that answers 200 or 206 with a numeric Content-Length; false with the libcurl
-    // code or the HTTP status in m_dwLastError otherwise. headers may be null or empty
-    // (several lines are separated by CR LF).
+    // code or the HTTP status in m_dwLastError, and its description in m_strErrorDetail,
+    // otherwise. headers may be null or empty (several lines are separated by CR LF). With
+    // lengthOptional a body of unknown length is taken too (contentLength is then
+    // UINT64_MAX): the caller reads to its end and bounds it itself.
     bool OpenUrl(const std::string& url, const char* headers, uint64_t* contentLength,
-                 const std::string& agent);
+                 const std::string& agent, bool lengthOptional = false);
     // Opens the target for writing at its end: truncated, or appended when append is set.
     // Never follows a symbolic link.
     bool OpenLocalFile(const std::string& path, bool append);
@@ -46,6 +48,9 @@ public:
     // The status of the answer to the last OpenUrl.
     long StatusCode() const { return m_Wininet.StatusCode(); }
     uint32_t LastError() const { return m_dwLastError; }
+    const std::string& ErrorDetail() const { return m_strErrorDetail; }
+    // libcurl's words for the failure of the last Read.
+    std::string ReadErrorText() const { return m_Wininet.ErrorText(); }
 
     void SetStopFlag(const std::atomic<bool>* running) { m_Wininet.SetStopFlag(running); }
 
@@ -53,6 +58,8 @@ public:
     int m_hFile = -1;
     unsigned char m_Buffer[TRANSFER_BUFFER_SIZE] = {};
     uint32_t m_dwLastError = 0;
+    // What went wrong in words: libcurl's error text, or the status line of a refused answer.
+    std::string m_strErrorDetail;
 
 private:
     HttpTimeouts m_timeouts;

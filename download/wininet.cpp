@@ -4,9 +4,11 @@
 
 #include <strings.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/log.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -18,6 +20,30 @@ constexpr long kMaxRedirects = 5;
 
 bool IsRedirect(long status) {
     return status >= 300 && status < 400 && status != 304;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
+}
+
+// The CA settings the curl tool takes from the environment, so a private or self-signed
+// authority works the same for both: CURL_CA_BUNDLE alone, else SSL_CERT_FILE and
+// SSL_CERT_DIR. libcurl reads none of them itself.
+void SetAuthoritiesFromEnvironment(CURL* h) {
+    auto value = [](const char* name) -> const char* {
+        const char* text = std::getenv(name);
+        return text != nullptr && *text != '\0' ? text : nullptr;
+    };
+    if (const char* bundle = value("CURL_CA_BUNDLE")) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
+        return;
+    }
+    if (const char* folder = value("SSL_CERT_DIR")) {
+        curl_easy_setopt(h, CURLOPT_CAPATH, folder);
+    }
+    if (const char* file = value("SSL_CERT_FILE")) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, file);
+    }
 }
 
 }  // namespace
@@ -91,6 +117,8 @@ size_t CWininet::OnHeader(char* data, size_t size, size_t count, void* self) {
                 : std::strtol(std::string(line.substr(space + 1, 3)).c_str(), nullptr, 10);
         me->m_bBlockHasLocation = false;
         me->m_bBlockChunked = false;
+        me->m_strBlockStatusLine.assign(
+            line.substr(0, Utf8CutLength(line.data(), line.size(), 200)));
     } else if (line.empty()) {
         const long status = me->m_nBlockStatus;
         const bool interim = status >= 100 && status < 200;
@@ -98,6 +126,7 @@ size_t CWininet::OnHeader(char* data, size_t size, size_t count, void* self) {
         if (!interim && !followed) {
             me->m_bHeadersDone = true;
             me->m_bChunked = me->m_bBlockChunked;
+            me->m_strStatusLine = me->m_strBlockStatusLine;
         }
     } else if (line.size() > 9 && strncasecmp(line.data(), "location:", 9) == 0) {
         me->m_bBlockHasLocation = true;
@@ -141,6 +170,9 @@ bool CWininet::Open(const std::string& url, const std::string& headerText, const
     m_bBlockHasLocation = m_bBlockChunked = m_bChunked = false;
     m_nContentLength = -1;
     m_bRequestSent = false;
+    m_szErrorBuffer[0] = '\0';
+    m_strBlockStatusLine.clear();
+    m_strStatusLine.clear();
     m_stallLimit = std::chrono::seconds(timeouts.stallSeconds);
 
     if (m_hSession == nullptr) {
@@ -148,6 +180,10 @@ bool CWininet::Open(const std::string& url, const std::string& headerText, const
     }
     if (m_hRequest == nullptr) {
         m_hRequest = curl_easy_init();
+        if (m_hRequest != nullptr) {
+            SetAuthoritiesFromEnvironment(m_hRequest);
+            curl_easy_setopt(m_hRequest, CURLOPT_ERRORBUFFER, m_szErrorBuffer);
+        }
     }
     if (m_hSession == nullptr || m_hRequest == nullptr) {
         m_dwLastError = CURLE_OUT_OF_MEMORY;
@@ -177,7 +213,10 @@ bool CWininet::Open(const std::string& url, const std::string& headerText, const
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, m_pHeaders);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // An https address must not be downgraded: a network attacker could answer with a
+    // redirect to http and then serve what it likes.
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR,
+                     StartsWithNoCase(url, "https:") ? "https" : "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
     // Sizes and ranges are of the bytes on the wire: ask for no encoding, decode none.
@@ -223,6 +262,13 @@ bool CWininet::Open(const std::string& url, const std::string& headerText, const
         m_nContentLength = length;
     }
     return true;
+}
+
+std::string CWininet::ErrorText() const {
+    if (m_szErrorBuffer[0] != '\0') {
+        return m_szErrorBuffer;
+    }
+    return curl_easy_strerror(static_cast<CURLcode>(m_dwLastError));
 }
 
 bool CWininet::Pump(bool untilHeaders) {

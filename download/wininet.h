@@ -36,6 +36,12 @@ public:
     // After Read gave 0: whether every announced byte arrived (false for a body cut short).
     bool IsBodyComplete() const { return m_bBodyComplete; }
 
+    // libcurl's own words for the failure in m_dwLastError (its error buffer when it wrote
+    // one), for logs and the command line; the user sees only the code.
+    std::string ErrorText() const;
+    // The final response's status line ("HTTP/1.1 404 Not Found"), empty before one came.
+    const std::string& StatusLine() const { return m_strStatusLine; }
+
     // While *running is false every wait ends at once with CURLE_ABORTED_BY_CALLBACK.
     void SetStopFlag(const std::atomic<bool>* running) { m_pRunning = running; }
 
@@ -76,6 +82,10 @@ private:
     size_t m_pendingBegin = 0;
     size_t m_pendingEnd = 0;
     bool m_bPaused = false;
+
+    char m_szErrorBuffer[CURL_ERROR_SIZE] = {};
+    std::string m_strBlockStatusLine;
+    std::string m_strStatusLine;
 
     bool m_bHeadersDone = false;
     bool m_bTransferDone = false;

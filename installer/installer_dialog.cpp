@@ -22,6 +22,7 @@
 #include "ui/skin_layout.h"
 #include "ui/text_progress_ctrl.h"
 #include "ui/transparent_static.h"
+#include "ui/window_move.h"
 
 namespace {
 
@@ -93,7 +94,8 @@ void CQuellbridgerDlg::CreateControls() {
             case SkinControlKind::Label: {
                 auto* label =
                     new CTransparentStatic(this, item.bEndEllipsis ? SS_ENDELLIPSIS : SS_LEFT);
-                label->SetBackgroundPicture(m_background);
+                label->SetBackgroundResource(IDB_BACKGROUND);
+                label->SetTextWidth(SkinLabelTextRect(item.nId).width());
                 label->SetWindowText(item.szText);
                 // Presses on the labels reach the window, which starts a drag.
                 label->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -108,6 +110,7 @@ void CQuellbridgerDlg::CreateControls() {
                 continue;
         }
         control->setObjectName(QString("control_%1").arg(item.nId));
+        control->setAccessibleName(QString::fromUtf8(SkinAccessibleName(item.nId)));
         control->setGeometry(item.rc);
         m_controls[item.nId] = control;
     }
@@ -334,8 +337,17 @@ bool CQuellbridgerDlg::eventFilter(QObject* watched, QEvent* e) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget != nullptr && (widget == this || isAncestorOf(widget))) {
             const auto* key = static_cast<QKeyEvent*>(e);
-            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
-                key->key() == Qt::Key_Escape) {
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                // Enter presses the button that has the keyboard focus, as Space does; it never
+                // presses a default button or ends the dialog.
+                auto* button = qobject_cast<CBitmapButtonEx*>(widget);
+                if (type == QEvent::KeyPress && !key->isAutoRepeat() && button != nullptr &&
+                    button->isEnabled() && button->hasFocus()) {
+                    button->click();
+                }
+                return true;
+            }
+            if (key->key() == Qt::Key_Escape) {
                 return true;  // neither presses a button nor ends the dialog
             }
             if (type == QEvent::KeyPress && key->key() == Qt::Key_Space &&
@@ -379,9 +391,7 @@ void CQuellbridgerDlg::mousePressEvent(QMouseEvent* e) {
 }
 
 void CQuellbridgerDlg::StartWindowDrag() {
-    if (windowHandle() != nullptr) {
-        windowHandle()->startSystemMove();
-    }
+    CWindowMove::Start(this);
 }
 
 void CQuellbridgerDlg::closeEvent(QCloseEvent* e) {
@@ -404,5 +414,13 @@ void CQuellbridgerDlg::Draw(QPainter* painter, const QRect& rect) {
         painter->fillRect(rect, Qt::black);
         return;
     }
-    painter->drawImage(rect, m_background, rect);
+    // The picture drawn for the screen's resolution; its pixels count at its own ratio.
+    const QImage picture =
+        LoadBitmapResource(IDB_BACKGROUND, painter->device()->devicePixelRatioF());
+    const qreal ratio = picture.devicePixelRatio();
+    if (ratio != painter->device()->devicePixelRatioF()) {
+        painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    }
+    painter->drawImage(QRectF(rect), picture,
+                       QRectF(QPointF(rect.topLeft()) * ratio, QSizeF(rect.size()) * ratio));
 }

@@ -91,8 +91,12 @@ void CLog::Print(uint16_t level, const char* format, ...) {
 
     va_list args;
     va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
+    const int messageLength = std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    if (messageLength > 0) {
+        message[Utf8CutLength(message, static_cast<size_t>(messageLength), sizeof message - 1)] =
+            '\0';
+    }
 
     int lineLength;
     if (m_bDecorate) {
@@ -105,7 +109,8 @@ void CLog::Print(uint16_t level, const char* format, ...) {
     if (lineLength < 0) {
         return;
     }
-    const size_t lineBytes = std::min(static_cast<size_t>(lineLength), sizeof line - 1);
+    // A line cut by the buffer ends before the character that did not fit, not inside it.
+    const size_t lineBytes = Utf8CutLength(line, static_cast<size_t>(lineLength), sizeof line - 1);
 
     const int year = local.tm_year + 1900;
     const int month = local.tm_mon + 1;

@@ -32,3 +32,24 @@ bool DecodeUtf8Char(const unsigned char* text, size_t n, char32_t& cp, size_t& l
     length = extra + 1;
     return true;
 }
+
+size_t Utf8CutLength(const char* text, size_t n, size_t max) {
+    if (n <= max) {
+        return n;
+    }
+    // Only the kept bytes are looked at (a cut buffer has nothing past them): a lead byte
+    // among the last three whose character does not end within them goes, with its tail.
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    for (size_t back = 1; back <= 3 && back <= max; ++back) {
+        const unsigned char c = s[max - back];
+        if ((c & 0xC0) == 0x80) {
+            continue;
+        }
+        const size_t need = (c & 0xE0) == 0xC0   ? 2
+                            : (c & 0xF0) == 0xE0 ? 3
+                            : (c & 0xF8) == 0xF0 ? 4
+                                                 : 1;
+        return need > back ? max - back : max;
+    }
+    return max;
+}

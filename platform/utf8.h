@@ -7,3 +7,7 @@
 // false with length 1 for a malformed or overlong sequence, a surrogate or a value past
 // U+10FFFF.
 bool DecodeUtf8Char(const unsigned char* text, size_t n, char32_t& cp, size_t& length);
+
+// The length of the longest start of text[0..n) of at most max bytes that does not end
+// inside a multi-byte character, for cutting text without leaving half a character.
+size_t Utf8CutLength(const char* text, size_t n, size_t max);

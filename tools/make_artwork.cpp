@@ -56,15 +56,16 @@ QRect InkBox(const QImage& image) {
     return x1 < 0 ? QRect() : QRect(QPoint(x0, y0), QPoint(x1, y1));
 }
 
-// Hinted text coverage on a transparent scratch image; the baseline starts at (16, 48).
-QImage RenderCoverage(const QString& text, const QFont& font) {
-    QImage image(420, 80, QImage::Format_ARGB32_Premultiplied);
+// Hinted text coverage on a transparent scratch image; the baseline starts at (16, 48), both
+// times the picture's scale.
+QImage RenderCoverage(const QString& text, const QFont& font, int nScale) {
+    QImage image(420 * nScale, 80 * nScale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(QPoint(16, 48), text);
+    painter.drawText(QPoint(16, 48) * nScale, text);
     return image;
 }
 
@@ -77,24 +78,25 @@ bool HasDescender(const QString& text) {
 }
 
 // Font for a caption: the pixel size whose ascender-to-descender ink fills the line's height,
-// then the stretch that makes the text exactly as wide as its box.
-QFont FitCaptionFont(const SkinCaption& caption, bool bLineHasDescender) {
+// then the stretch that makes the text exactly as wide as its box (both in the picture's pixels,
+// nScale per layout pixel).
+QFont FitCaptionFont(const SkinCaption& caption, bool bLineHasDescender, int nScale) {
     const QString text = QString::fromUtf8(caption.szText);
     const QString probe = bLineHasDescender ? QStringLiteral("lp") : QStringLiteral("l");
     QFont best;
     int nBestError = 1 << 30;
-    for (int nPixels = 10; nPixels <= 18; ++nPixels) {
+    const QSize box = caption.rcBox.size() * nScale;
+    for (int nPixels = 10 * nScale; nPixels <= 18 * nScale; ++nPixels) {
         QFont font(QStringLiteral("DejaVu Sans Condensed"));
         font.setBold(caption.bBold);
         font.setPixelSize(nPixels);
         font.setHintingPreference(QFont::PreferVerticalHinting);
-        if (InkBox(RenderCoverage(probe, font)).height() != caption.rcBox.height())
+        if (InkBox(RenderCoverage(probe, font, nScale)).height() != box.height())
             continue;
         for (int nStretch = 70; nStretch <= 130; ++nStretch) {
             font.setStretch(nStretch);
             const int nError =
-                std::abs(InkBox(RenderCoverage(text, font)).width() - caption.rcBox.width()) *
-                    1000 +
+                std::abs(InkBox(RenderCoverage(text, font, nScale)).width() - box.width()) * 1000 +
                 std::abs(nStretch - 100);
             if (nError < nBestError) {
                 nBestError = nError;
@@ -109,11 +111,11 @@ QFont FitCaptionFont(const SkinCaption& caption, bool bLineHasDescender) {
 }
 
 // Copies a caption's coverage onto the black panel so that its ink starts at the box's corner.
-void DrawCaption(QImage& canvas, const SkinCaption& caption, bool bLineHasDescender) {
-    const QFont font = FitCaptionFont(caption, bLineHasDescender);
-    const QImage coverage = RenderCoverage(QString::fromUtf8(caption.szText), font);
+void DrawCaption(QImage& canvas, const SkinCaption& caption, bool bLineHasDescender, int nScale) {
+    const QFont font = FitCaptionFont(caption, bLineHasDescender, nScale);
+    const QImage coverage = RenderCoverage(QString::fromUtf8(caption.szText), font, nScale);
     const QRect ink = InkBox(coverage);
-    const QPoint offset = caption.rcBox.topLeft() - ink.topLeft();
+    const QPoint offset = caption.rcBox.topLeft() * nScale - ink.topLeft();
     const QColor color = Color(caption.cr);
     for (int y = ink.top(); y <= ink.bottom(); ++y) {
         for (int x = ink.left(); x <= ink.right(); ++x) {
@@ -663,11 +665,14 @@ void DrawShading(QPainter& painter) {
     painter.fillRect(QRect(0, 318, SKIN_PANEL_LEFT, SKIN_WINDOW_HEIGHT - 318), bottom);
 }
 
-QImage MakeBackground() {
-    QImage image(SKIN_WINDOW_WIDTH, SKIN_WINDOW_HEIGHT, QImage::Format_RGB32);
+// Every picture is drawn in layout pixels; nScale device pixels make one (1, or 2 for the @2x
+// pictures), so the lines and boxes of the panel stay whole pixels at either scale.
+QImage MakeBackground(int nScale) {
+    QImage image(SKIN_WINDOW_WIDTH * nScale, SKIN_WINDOW_HEIGHT * nScale, QImage::Format_RGB32);
     image.fill(Color(SKIN_PANEL_COLOR));
     {
         QPainter painter(&image);
+        painter.scale(nScale, nScale);
         painter.setClipRect(0, 0, SKIN_PANEL_LEFT, SKIN_WINDOW_HEIGHT);
         const double width = SKIN_PANEL_LEFT;
         DrawSky(painter, QRectF(0, 0, width, SKIN_WINDOW_HEIGHT));
@@ -681,10 +686,14 @@ QImage MakeBackground() {
     {
         // The panel: boxes, separator and glyphs in exact colours, no smoothing.
         QPainter painter(&image);
-        painter.setPen(Color(SKIN_BOX_COLOR));
-        painter.setBrush(Qt::NoBrush);
-        for (const QRect& box : SKIN_BOXES)
-            painter.drawRect(box.adjusted(0, 0, -1, -1));
+        painter.scale(nScale, nScale);
+        for (const QRect& box : SKIN_BOXES) {
+            const QColor color = Color(SKIN_BOX_COLOR);
+            painter.fillRect(QRect(box.left(), box.top(), box.width(), 1), color);
+            painter.fillRect(QRect(box.left(), box.bottom(), box.width(), 1), color);
+            painter.fillRect(QRect(box.left(), box.top(), 1, box.height()), color);
+            painter.fillRect(QRect(box.right(), box.top(), 1, box.height()), color);
+        }
         painter.fillRect(SKIN_SEPARATOR, Color(SKIN_SEPARATOR_COLOR));
         DrawMinimizeGlyph(painter, SKIN_MINIMIZE_GLYPH, Color(SKIN_GLYPH_COLOR));
         DrawCloseGlyph(painter, SKIN_CLOSE_GLYPH, Color(SKIN_GLYPH_COLOR));
@@ -696,7 +705,7 @@ QImage MakeBackground() {
                 other.rcBox.bottom() == caption.rcBox.bottom())
                 bLineHasDescender |= HasDescender(QString::fromUtf8(other.szText));
         }
-        DrawCaption(image, caption, bLineHasDescender);
+        DrawCaption(image, caption, bLineHasDescender, nScale);
     }
     return image;
 }
@@ -706,10 +715,12 @@ QImage MakeBackground() {
 enum class ButtonStyle { Orange, Grey };
 enum class ButtonState { Normal, Disabled, Focused, Hover };
 
-QImage MakeButton(QSize size, ButtonStyle style, ButtonState state, const QString& lettering) {
-    QImage image(size, QImage::Format_RGB32);
+QImage MakeButton(QSize size, ButtonStyle style, ButtonState state, const QString& lettering,
+                  int nScale) {
+    QImage image(size * nScale, QImage::Format_RGB32);
     image.fill(Color(SKIN_PANEL_COLOR));  // the corners show the panel
     QPainter painter(&image);
+    painter.scale(nScale, nScale);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF body = QRectF(0.5, 0.5, size.width() - 1, size.height() - 1);
     const double radius = 3.5;
@@ -797,10 +808,11 @@ QImage MakeButton(QSize size, ButtonStyle style, ButtonState state, const QStrin
     return image;
 }
 
-QImage MakeCaptionBox(bool bClose, bool bLit) {
-    QImage image(14, 14, QImage::Format_RGB32);
+QImage MakeCaptionBox(bool bClose, bool bLit, int nScale) {
+    QImage image(14 * nScale, 14 * nScale, QImage::Format_RGB32);
     image.fill(Color(SKIN_PANEL_COLOR));
     QPainter painter(&image);
+    painter.scale(nScale, nScale);
     if (bLit) {
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
@@ -817,12 +829,14 @@ QImage MakeCaptionBox(bool bClose, bool bLit) {
     return image;
 }
 
-// The program's icon: the frost star over a download arrow on a dark tile.
-QImage MakeIcon() {
+// The program's icon: the frost star over a download arrow on a dark tile; drawn for
+// SKIN_ICON_SIZE and scaled as a drawing to nSize pixels.
+QImage MakeIcon(int nSize = SKIN_ICON_SIZE) {
     const int n = SKIN_ICON_SIZE;
-    QImage image(n, n, QImage::Format_ARGB32);
+    QImage image(nSize, nSize, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
+    painter.scale(double(nSize) / n, double(nSize) / n);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF tile(4, 4, n - 8, n - 8);
     QLinearGradient back(0, 0, 0, n);
@@ -870,6 +884,14 @@ QImage MakeIcon() {
     return image;
 }
 
+// "bmp_131_background.png" at scale 2 is "bmp_131_background@2x.png".
+QString HighDpiFileName(const char* szFile, int nScale) {
+    QString name = QString::fromUtf8(szFile);
+    if (nScale > 1)
+        name.insert(name.lastIndexOf(u'.'), QStringLiteral("@%1x").arg(nScale));
+    return name;
+}
+
 bool Save(const QImage& image, const QDir& dir, const char* szFile) {
     const QString path = dir.filePath(QString::fromUtf8(szFile));
     if (!image.save(path, "PNG")) {
@@ -893,53 +915,71 @@ int main(int argc, char** argv) {
     }
 
     struct ButtonArt {
-        unsigned nFirst;  // normal, disabled, focused, hover (browse: normal, disabled, hover)
+        unsigned nNormal, nDisabled, nFocused, nHover;
         ButtonStyle style;
         const char* szLettering;
         QSize size;
-        bool bHasFocused;
     };
     const ButtonArt buttons[] = {
-        {IDB_CANCEL, ButtonStyle::Grey, "Cancel", QSize(77, 27), true},
-        {IDB_BROWSE, ButtonStyle::Grey, "Browse..", QSize(67, 23), false},
-        {IDB_LAUNCH, ButtonStyle::Orange, "Launch", QSize(77, 27), true},
-        {IDB_START, ButtonStyle::Orange, "Start", QSize(77, 27), true},
-        {IDB_PAUSE, ButtonStyle::Grey, "Pause", QSize(77, 27), true},
+        {IDB_CANCEL, IDB_CANCEL_DISABLED, IDB_CANCEL_FOCUS, IDB_CANCEL_HOVER, ButtonStyle::Grey,
+         "Cancel", QSize(77, 27)},
+        {IDB_BROWSE, IDB_BROWSE_DISABLED, IDB_BROWSE_FOCUS, IDB_BROWSE_HOVER, ButtonStyle::Grey,
+         "Browse..", QSize(67, 23)},
+        {IDB_LAUNCH, IDB_LAUNCH_DISABLED, IDB_LAUNCH_FOCUS, IDB_LAUNCH_HOVER, ButtonStyle::Orange,
+         "Launch", QSize(77, 27)},
+        {IDB_START, IDB_START_DISABLED, IDB_START_FOCUS, IDB_START_HOVER, ButtonStyle::Orange,
+         "Start", QSize(77, 27)},
+        {IDB_PAUSE, IDB_PAUSE_DISABLED, IDB_PAUSE_FOCUS, IDB_PAUSE_HOVER, ButtonStyle::Grey,
+         "Pause", QSize(77, 27)},
     };
 
-    std::vector<std::pair<unsigned, QImage>> pictures;
-    pictures.emplace_back(IDB_BACKGROUND, MakeBackground());
-    pictures.emplace_back(IDB_CLOSE_BOX, MakeCaptionBox(true, false));
-    pictures.emplace_back(IDB_CLOSE_BOX_HOVER, MakeCaptionBox(true, true));
-    pictures.emplace_back(IDB_MINIMIZE_BOX, MakeCaptionBox(false, false));
-    pictures.emplace_back(IDB_MINIMIZE_BOX_HOVER, MakeCaptionBox(false, true));
-    for (const ButtonArt& art : buttons) {
-        const QString lettering = QString::fromUtf8(art.szLettering);
-        unsigned nId = art.nFirst;
-        pictures.emplace_back(nId++,
-                              MakeButton(art.size, art.style, ButtonState::Normal, lettering));
-        pictures.emplace_back(nId++,
-                              MakeButton(art.size, art.style, ButtonState::Disabled, lettering));
-        if (art.bHasFocused)
-            pictures.emplace_back(nId++,
-                                  MakeButton(art.size, art.style, ButtonState::Focused, lettering));
-        pictures.emplace_back(nId, MakeButton(art.size, art.style, ButtonState::Hover, lettering));
-    }
-
     bool bOk = true;
-    for (const auto& [nId, image] : pictures) {
-        const SkinBitmap* pEntry = nullptr;
-        for (const SkinBitmap& entry : SKIN_BITMAPS) {
-            if (entry.nId == nId)
-                pEntry = &entry;
+    for (const int nScale : {1, SKIN_HIGH_DPI_RATIO}) {
+        std::vector<std::pair<unsigned, QImage>> pictures;
+        pictures.emplace_back(IDB_BACKGROUND, MakeBackground(nScale));
+        pictures.emplace_back(IDB_CLOSE_BOX, MakeCaptionBox(true, false, nScale));
+        pictures.emplace_back(IDB_CLOSE_BOX_HOVER, MakeCaptionBox(true, true, nScale));
+        pictures.emplace_back(IDB_MINIMIZE_BOX, MakeCaptionBox(false, false, nScale));
+        pictures.emplace_back(IDB_MINIMIZE_BOX_HOVER, MakeCaptionBox(false, true, nScale));
+        for (const ButtonArt& art : buttons) {
+            const QString lettering = QString::fromUtf8(art.szLettering);
+            const std::pair<unsigned, ButtonState> states[] = {
+                {art.nNormal, ButtonState::Normal},
+                {art.nDisabled, ButtonState::Disabled},
+                {art.nFocused, ButtonState::Focused},
+                {art.nHover, ButtonState::Hover}};
+            for (const auto& [nId, state] : states)
+                pictures.emplace_back(nId,
+                                      MakeButton(art.size, art.style, state, lettering, nScale));
         }
-        if (pEntry == nullptr || image.size() != QSize(pEntry->nWidth, pEntry->nHeight)) {
-            std::fprintf(stderr, "picture %u does not match the bitmap table\n", nId);
-            return 1;
+
+        for (const auto& [nId, image] : pictures) {
+            const SkinBitmap* pEntry = nullptr;
+            for (const SkinBitmap& entry : SKIN_BITMAPS) {
+                if (entry.nId == nId)
+                    pEntry = &entry;
+            }
+            if (pEntry == nullptr ||
+                image.size() != QSize(pEntry->nWidth, pEntry->nHeight) * nScale) {
+                std::fprintf(stderr, "picture %u does not match the bitmap table\n", nId);
+                return 1;
+            }
+            bOk = Save(image, dir, qPrintable(HighDpiFileName(pEntry->szFile, nScale))) && bOk;
         }
-        bOk = Save(image, dir, pEntry->szFile) && bOk;
     }
     bOk = Save(MakeIcon(), dir, SKIN_ICON_FILE) && bOk;
+
+    // The desktop's icon theme: the same drawing at each size it asks for, and a large one.
+    for (const int nSize : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+        const QString folder = QStringLiteral("icons/hicolor/%1x%1/apps").arg(nSize);
+        if (!dir.mkpath(folder)) {
+            std::fprintf(stderr, "cannot make %s\n", qPrintable(dir.filePath(folder)));
+            return 1;
+        }
+        bOk = Save(MakeIcon(nSize), dir,
+                   qPrintable(folder + QStringLiteral("/%1.png").arg(QB_APP_ID))) &&
+              bOk;
+    }
 
     // The resource list: bitmaps and the icon by id.
     QFile qrc(dir.filePath(QStringLiteral("skin.qrc")));
@@ -950,8 +990,11 @@ int main(int argc, char** argv) {
     QTextStream out(&qrc);
     out << "<!DOCTYPE RCC>\n<!-- Written by qb_make_artwork. -->\n<RCC version=\"1.0\">\n"
         << "    <qresource prefix=\"/bitmaps\">\n";
-    for (const SkinBitmap& entry : SKIN_BITMAPS)
+    for (const SkinBitmap& entry : SKIN_BITMAPS) {
         out << "        <file alias=\"" << entry.nId << ".png\">" << entry.szFile << "</file>\n";
+        out << "        <file alias=\"" << entry.nId << "@" << SKIN_HIGH_DPI_RATIO << "x.png\">"
+            << HighDpiFileName(entry.szFile, SKIN_HIGH_DPI_RATIO) << "</file>\n";
+    }
     out << "    </qresource>\n    <qresource prefix=\"/icons\">\n"
         << "        <file alias=\"" << IDI_MAIN << ".png\">" << SKIN_ICON_FILE << "</file>\n"
         << "    </qresource>\n</RCC>\n";

@@ -8,14 +8,20 @@
 
 #include "ui/color_ref.h"
 
-// State bits of one owner-draw request.
-enum : unsigned { ODS_SELECTED = 0x0001, ODS_DISABLED = 0x0004, ODS_FOCUS = 0x0010 };
+// State bits of one owner-draw request. ODS_NOFOCUSRECT: the focus did not come from the
+// keyboard, so keyboard cues stay hidden.
+enum : unsigned {
+    ODS_SELECTED = 0x0001,
+    ODS_DISABLED = 0x0004,
+    ODS_FOCUS = 0x0010,
+    ODS_NOFOCUSRECT = 0x0200
+};
 
 class CBitmapButtonEx : public QAbstractButton {
     Q_OBJECT
 
 public:
-    enum class Picture { None, Normal, Selected, Focused, Disabled, Hover };
+    enum class Picture { None, Normal, Selected, Focused, Disabled, Hover, KeyboardFocus };
 
     explicit CBitmapButtonEx(QWidget* pParent = nullptr);
     ~CBitmapButtonEx() override;
@@ -27,13 +33,18 @@ public:
     // The same with pictures at hand; a null image counts as "none".
     bool LoadBitmaps(const QImage& bitmap, const QImage& bitmapSel = QImage(),
                      const QImage& bitmapFocus = QImage(), const QImage& bitmapDisabled = QImage());
-    // Resizes the button to its normal picture without moving it.
+    // Resizes the button to its normal picture (its size in device-independent pixels) without
+    // moving it.
     void SizeToContent();
 
     virtual void SetTransparentColor(COLORREF crTransparent);
     // Loads the hover picture; id 0 removes it.
     virtual void SetHoverBitmap(unsigned nIDBitmap);
     void SetHoverBitmap(const QImage& bitmap);
+    // Shown while the button holds a focus the keyboard gave it and has no focused picture of its
+    // own; id 0 removes it.
+    void SetKeyboardFocusBitmap(unsigned nIDBitmap);
+    void SetKeyboardFocusBitmap(const QImage& bitmap);
 
     COLORREF GetTransparentColor() const { return m_crTransparent; }
     unsigned GetHoverBitmapID() const { return m_nHoverBitmapID; }
@@ -53,6 +64,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
+    void focusInEvent(QFocusEvent* pEvent) override;
+    void focusOutEvent(QFocusEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void leaveEvent(QEvent* pEvent) override;
 
@@ -66,10 +79,19 @@ private:
     };
     void SetBitmap(KeyedBitmap& slot, const QImage& image) const;
     const KeyedBitmap* GetBitmap(Picture picture) const;
+    // Pictures loaded by id follow the device pixel ratio of the screen the button is on.
+    void LoadPicturesForRatio(int nRatio);
 
     KeyedBitmap m_bitmap, m_bitmapSel, m_bitmapFocus, m_bitmapDisabled;
     COLORREF m_crTransparent = RGB(255, 0, 255);
     bool m_bHover = false;
     unsigned m_nHoverBitmapID = 0;
     KeyedBitmap m_bitmapHover;
+    unsigned m_nKeyboardFocusBitmapID = 0;
+    KeyedBitmap m_bitmapKeyboardFocus;
+    bool m_bKeyboardFocus = false;
+    // Ids of the state pictures (normal, selected, focused, disabled) when loaded by id, and the
+    // picture ratio they were loaded at (0: pictures given as images, never reloaded).
+    unsigned m_nBitmapIDs[4] = {0, 0, 0, 0};
+    int m_nPictureRatio = 0;
 };

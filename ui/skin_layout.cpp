@@ -1,6 +1,9 @@
 #include "ui/skin_layout.h"
 
 #include <QString>
+#include <map>
+#include <mutex>
+#include <utility>
 
 #include "ui/bitmap_button_ex.h"
 #include "ui/text_progress_ctrl.h"
@@ -31,9 +34,52 @@ QFont SkinDialogFont() {
     return font;
 }
 
-QImage LoadBitmapResource(unsigned nId) {
+int SkinPictureRatio(qreal dDevicePixelRatio) {
+    return dDevicePixelRatio > 1.0 ? SKIN_HIGH_DPI_RATIO : 1;
+}
+
+QImage LoadBitmapResource(unsigned nId, qreal dDevicePixelRatio) {
     InitSkinResources();
-    return QImage(QStringLiteral(":/bitmaps/%1.png").arg(nId));
+    static std::mutex s_lock;
+    static std::map<std::pair<unsigned, int>, QImage> s_cache;
+    const int nRatio = SkinPictureRatio(dDevicePixelRatio);
+    const std::lock_guard<std::mutex> lock(s_lock);
+    const auto key = std::make_pair(nId, nRatio);
+    if (const auto it = s_cache.find(key); it != s_cache.end())
+        return it->second;
+    QImage image;
+    if (nRatio > 1) {
+        image = QImage(QStringLiteral(":/bitmaps/%1@%2x.png").arg(nId).arg(nRatio));
+        image.setDevicePixelRatio(nRatio);
+    }
+    if (image.isNull())
+        image = QImage(QStringLiteral(":/bitmaps/%1.png").arg(nId));
+    s_cache.emplace(key, image);
+    return image;
+}
+
+const char* SkinAccessibleName(int nId) {
+    for (const SkinControlName& entry : SKIN_CONTROL_NAMES) {
+        if (entry.nId == nId)
+            return entry.szName;
+    }
+    return "";
+}
+
+QRect SkinLabelTextRect(int nId) {
+    const SkinControl* pControl = FindSkinControl(nId);
+    if (pControl == nullptr)
+        return QRect();
+    QRect rc = pControl->rc;
+    constexpr int kGap = 3;
+    for (const SkinCaption& caption : SKIN_CAPTIONS) {
+        const bool bSameLine =
+            caption.rcBox.top() <= rc.bottom() && caption.rcBox.bottom() >= rc.top();
+        if (bSameLine && caption.rcBox.left() > rc.left() &&
+            caption.rcBox.left() - kGap <= rc.right())
+            rc.setRight(caption.rcBox.left() - kGap - 1);
+    }
+    return rc;
 }
 
 QImage LoadIconResource(unsigned nId) {
@@ -48,6 +94,10 @@ bool SetUpSkinButton(CBitmapButtonEx& button, const SkinButton& skin) {
         button.LoadBitmaps(skin.nNormal, skin.nSelected, skin.nFocused, skin.nDisabled);
     button.SizeToContent();
     button.SetHoverBitmap(skin.nHover);
+    for (const SkinKeyboardFocus& focus : SKIN_KEYBOARD_FOCUS) {
+        if (focus.nId == skin.nId)
+            button.SetKeyboardFocusBitmap(focus.nBitmap);
+    }
     return bLoaded && (skin.nHover == 0 || !LoadBitmapResource(skin.nHover).isNull());
 }
 

@@ -44,6 +44,7 @@ enum : unsigned {
     IDB_PAUSE_DISABLED = 152,
     IDB_PAUSE_FOCUS = 153,
     IDB_PAUSE_HOVER = 154,
+    IDB_BROWSE_FOCUS = 155,  // the folder button under keyboard focus
 };
 
 // Colours of the skin.
@@ -145,7 +146,7 @@ struct SkinBitmap {
     const char* szFile;  // file in resources/
 };
 
-inline constexpr std::array<SkinBitmap, 24> SKIN_BITMAPS{{
+inline constexpr std::array<SkinBitmap, 25> SKIN_BITMAPS{{
     {IDB_BACKGROUND, 640, 380, "bmp_131_background.png"},
     {IDB_CLOSE_BOX, 14, 14, "bmp_132_close_box.png"},
     {IDB_CLOSE_BOX_HOVER, 14, 14, "bmp_133_close_box_hover.png"},
@@ -170,7 +171,42 @@ inline constexpr std::array<SkinBitmap, 24> SKIN_BITMAPS{{
     {IDB_PAUSE_DISABLED, 77, 27, "bmp_152_pause_disabled.png"},
     {IDB_PAUSE_FOCUS, 77, 27, "bmp_153_pause_focus.png"},
     {IDB_PAUSE_HOVER, 77, 27, "bmp_154_pause_hover.png"},
+    {IDB_BROWSE_FOCUS, 67, 23, "bmp_155_browse_focus.png"},
 }};
+
+// Every picture is also drawn at twice the size, embedded as "<id>@2x.png", for screens with a
+// device pixel ratio above 1.
+inline constexpr int SKIN_HIGH_DPI_RATIO = 2;
+
+// Buttons whose state pictures have no focused one get this picture while they hold the focus
+// that the keyboard gave them, so Tab always shows where it is.
+struct SkinKeyboardFocus {
+    int nId;
+    unsigned nBitmap;
+};
+inline constexpr std::array<SkinKeyboardFocus, 1> SKIN_KEYBOARD_FOCUS{{
+    {IDC_CHANGE_PATH, IDB_BROWSE_FOCUS},
+}};
+
+// What a screen reader calls the buttons (what they do) and the bars (their rows' captions);
+// the labels are read by their texts.
+struct SkinControlName {
+    int nId;
+    const char* szName;
+};
+inline constexpr std::array<SkinControlName, 9> SKIN_CONTROL_NAMES{{
+    {IDC_START, "Start"},
+    {IDC_STOP, "Pause"},
+    {IDC_RUN, "Launch"},
+    {IDC_CLOSE, "Cancel"},
+    {IDC_CHANGE_PATH, "Browse"},
+    {IDC_MINIMIZE_BOX, "Minimize"},
+    {IDC_CLOSE_BOX, "Close"},
+    {IDC_FILE_PROGRESS, "Downloaded"},
+    {IDC_TOTAL_PROGRESS, "Total"},
+}};
+// The name above, or "" for a control without one.
+const char* SkinAccessibleName(int nId);
 
 inline constexpr int SKIN_ICON_SIZE = 128;
 inline constexpr const char* SKIN_ICON_FILE = "ico_127_app.png";
@@ -226,6 +262,14 @@ void SetUpSkinProgressBar(CTextProgressCtrl& bar, const SkinProgressBar& skin);
 // "MS Shell Dlg" 9 points, the font of the window and of every control on it.
 QFont SkinDialogFont();
 
-// A bitmap or icon of the program's resources by id; a null image when there is none.
-QImage LoadBitmapResource(unsigned nId);
+// A bitmap or icon of the program's resources by id; a null image when there is none. For a
+// device pixel ratio above 1 the bitmap drawn at SKIN_HIGH_DPI_RATIO, carrying that ratio (the
+// 1x one when there is no such picture). Pictures are read once and shared.
+QImage LoadBitmapResource(unsigned nId, qreal dDevicePixelRatio = 1.0);
+// The ratio of the pictures LoadBitmapResource gives for a device pixel ratio.
+int SkinPictureRatio(qreal dDevicePixelRatio);
+
+// The room a label's text has: its rectangle, cut short before the next caption of the background
+// on its line, so that a value never runs into the caption beside it.
+QRect SkinLabelTextRect(int nId);
 QImage LoadIconResource(unsigned nId);

@@ -1,5 +1,6 @@
 #include "ui/text_progress_ctrl.h"
 
+#include <QAccessible>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -8,6 +9,7 @@
 #include <algorithm>
 
 #include "ui/memory_dc.h"
+#include "ui/skin_accessible.h"
 
 int CTextProgressCtrl::s_nMarqueeDirection = 1;
 
@@ -33,6 +35,7 @@ CTextProgressCtrl::CTextProgressCtrl(QWidget* pParent, uint32_t dwStyle)
     : QWidget(pParent), m_dwStyle(dwStyle) {
     // Every paint covers the whole control; nothing is erased first.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    InstallSkinAccessibleFactory();
 }
 
 CTextProgressCtrl::~CTextProgressCtrl() = default;
@@ -48,6 +51,15 @@ void CTextProgressCtrl::SetWindowText(const std::string& strText) {
 
 std::string CTextProgressCtrl::GetWindowText() const {
     return m_strText.toStdString();
+}
+
+QString CTextProgressCtrl::GetDisplayText() const {
+    if (!m_bShowPercent)
+        return m_strText;
+    if (m_nMin >= m_nMax)
+        return QString();
+    const double fraction = double(m_nPos - m_nMin) / double(m_nMax - m_nMin);
+    return QString::number(static_cast<int>(fraction * 100.0 + 0.5)) + u'%';
 }
 
 void CTextProgressCtrl::Redraw() {
@@ -95,6 +107,10 @@ int CTextProgressCtrl::SetPos(int nPos) {
     const int nUpper = (m_dwStyle & PBS_MARQUEE) ? GetMarqueeLimit() : m_nMax;
     if (m_nPos > nUpper)
         m_nPos = nUpper;
+    if (m_nPos != nOld && QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, m_nPos);
+        QAccessible::updateAccessibility(&event);
+    }
     Redraw();
     return nOld;
 }
@@ -321,9 +337,7 @@ void CTextProgressCtrl::Draw(QPainter* pDC, const QRect& rcPaint) {
         if (bDrawAfter)
             dc->fillRect(rcAfter, crBk);
 
-        QString strText = m_strText;
-        if (m_bShowPercent)
-            strText = QString::number(static_cast<int>(fraction * 100.0 + 0.5)) + u'%';
+        const QString strText = GetDisplayText();
 
         if (!strText.isEmpty()) {
             const QFontMetrics metrics(font);

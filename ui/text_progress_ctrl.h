@@ -38,6 +38,8 @@ public:
     // The text drawn when the percentage is off. UTF-8.
     void SetWindowText(const std::string& strText);
     std::string GetWindowText() const;
+    // What the bar writes across itself: "42%" with the percentage on, else its text.
+    QString GetDisplayText() const;
 
     // Each returns what the matching progress-bar message returns.
     uint32_t SetRange(int nLower, int nUpper);  // 16-bit ends; old range, min low, max high

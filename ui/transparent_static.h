@@ -37,8 +37,16 @@ public:
 
     // Without a source the label renders its parent's own painting (no children) beneath it.
     void SetBackgroundSource(BackgroundSource source);
-    // Convenience: the parent's whole face is this picture, drawn at the parent's (0, 0).
+    // Convenience: the parent's whole face is this picture, drawn at the parent's (0, 0); a
+    // picture with a device pixel ratio counts in device-independent pixels.
     void SetBackgroundPicture(const QImage& picture);
+    // The same with a bitmap resource, taken at the device pixel ratio of the label's screen.
+    void SetBackgroundResource(unsigned nIDBitmap);
+
+    // Width the text may take from the label's left edge (0: the label's width). A one-line
+    // text wider than that is drawn narrower, as for the label's own width.
+    void SetTextWidth(int nWidth);
+    int GetTextWidth() const;
 
     uint32_t GetStyle() const { return m_dwStyle; }
 
@@ -51,7 +59,9 @@ private:
     void OnEraseBkgnd(QPainter* pDC);
     QImage GrabParentBackground(const QRect& rcInParent) const;
 
-    QImage m_bmpBackground;  // the parent's pixels under the label, taken on the first paint
+    QImage m_bmpBackground;        // the parent's pixels under the label, taken on the first paint
+    qreal m_dBackgroundRatio = 0;  // device pixel ratio m_bmpBackground was taken at
+    int m_nTextWidth = 0;
     BackgroundSource m_backgroundSource;
     QString m_strText;
     uint32_t m_dwStyle;

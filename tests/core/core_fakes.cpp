@@ -61,7 +61,8 @@ InstallerServices FakeSystem::Services() {
         }
         return sum > presentBytes ? sum - presentBytes : 0;
     };
-    s.fetchList = [this](const std::string& url, std::string& text, const HttpTimeouts&) {
+    s.fetchList = [this](const std::string& url, std::string& text, const HttpTimeouts&,
+                         std::string&) {
         fetchedUrls.push_back(url);
         if (fetchCode == 0) {
             text = listText;

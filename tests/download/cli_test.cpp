@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,6 +143,58 @@ TEST(QuellbridgerCli, DownloadsVerifiesAndSkipsOnTheNextRun) {
     EXPECT_TRUE(Contains(third.out, "] data/a.pak already complete")) << third.out;
 }
 
+// Names as a publisher's folder holds them, listed by quellbridger-mklist, fetched from nginx:
+// each byte that is not plain in a URL path travels percent-encoded, the base URL as it is.
+TEST(QuellbridgerCli, InstallsFilesWhoseNamesNeedEncodingInTheAddress) {
+    Sandbox docs;
+    const std::map<std::string, std::string> corpus{
+        {"with space.txt", MakeBytes(100, 1)},
+        {"hash#1.txt", MakeBytes(200, 2)},
+        {"hash", MakeBytes(50, 3)},  // what "hash#1.txt" unencoded would fetch
+        {"what?.txt", MakeBytes(300, 4)},
+        {"%41.txt", MakeBytes(400, 5)},
+        {"A.txt", MakeBytes(500, 6)},  // what "%41.txt" decoded would fetch
+        {"plus+and&semi;colon=~.txt", MakeBytes(600, 7)},
+        {"données/日本語 ファイル.bin", MakeBytes(700, 8)},
+        {"100%/x.bin", MakeBytes(800, 9)},
+    };
+    for (const auto& [name, bytes] : corpus) {
+        docs.Write("base dir/" + name, bytes);
+    }
+    NginxServer nginx(docs.Path());
+    ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+    CliHome home;
+    // The base URL is the publisher's, already in URL form.
+    const std::string document = MakeListDocument(
+        docs.Path() / "base dir", nginx.BaseUrl() + "base%20dir/", home.box.Path() / "scratch");
+    // Written compact: one line.
+    EXPECT_EQ(document.find('\n'), document.size() - 1);
+    docs.Write("filelist.json", document);
+    const fs::path install = home.box.Path() / "install";
+    const ChildResult run =
+        home.Run({"--list", nginx.BaseUrl() + "filelist.json", "--dir", install.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    for (const auto& [name, bytes] : corpus) {
+        EXPECT_TRUE(ReadFileBytes(install / name) == bytes) << name;
+    }
+    // One request per file (no checksum failure and fetch again), each by its encoded name.
+    const std::vector<NginxRequest> requests = nginx.WaitForRequests(1 + corpus.size());
+    EXPECT_EQ(requests.size(), 1 + corpus.size());
+    std::set<std::string> uris;
+    for (const NginxRequest& request : requests) {
+        EXPECT_EQ(request.status, 200) << request.uri;
+        uris.insert(request.uri);
+    }
+    for (const char* uri :
+         {"/base%20dir/with%20space.txt", "/base%20dir/hash%231.txt", "/base%20dir/what%3F.txt",
+          "/base%20dir/%2541.txt", "/base%20dir/plus%2Band%26semi%3Bcolon%3D~.txt",
+          "/base%20dir/donn%C3%A9es/%E6%97%A5%E6%9C%AC%E8%AA%9E%20%E3%83%95%E3%82%A1"
+          "%E3%82%A4%E3%83%AB.bin",
+          "/base%20dir/100%25/x.bin"}) {
+        EXPECT_EQ(uris.count(uri), 1u) << uri;
+    }
+}
+
 TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
     const std::string file = MakeBytes(1000, 11);
     FaultServer server;
@@ -160,6 +213,10 @@ TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
     otherVersion.replace(otherVersion.find(INSTALLER_VERSION), 13, "2023.8.14.1");
     std::string unsafe = good;
     unsafe.replace(unsafe.find("\"f.bin\""), 7, "\"../f.bin\"");
+    serveList("/good.json", good);
+    serveList("/f.bin", file);
+    const fs::path blocked = home.box.Path() / "blocked";
+    fs::create_directories(blocked / "f.bin");
     serveList("/other.json", otherVersion);
     serveList("/unsafe.json", unsafe);
     serveList("/unreachable.json",
@@ -187,7 +244,20 @@ TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
          {"--dir", install.string()},
          {{"QUELLBRIDGER_FILE_LIST_URL", server.Url("missing.json")}},
          2,
-         LoadFormatString(104, 404L),
+         LoadFormatString(104, 404L) + "\nHTTP/1.1 404 Not Found\n",
+         ""},
+        {"list address malformed",
+         {"--list", "http://127.0.0.1:99999/filelist.json", "--dir", install.string()},
+         {},
+         2,
+         LoadFormatString(104, static_cast<long>(CURLE_URL_MALFORMAT)) + "\nURL using bad",
+         ""},
+        {"file cannot be created",
+         {"--list", server.Url("good.json"), "--dir", blocked.string()},
+         {},
+         1,
+         LoadFormatString(118, static_cast<long>(EISDIR)) + "\n" + (blocked / "f.bin").string() +
+             ": Is a directory\n",
          ""},
         {"list of another version",
          {"--list", server.Url("other.json"), "--dir", install.string()},
@@ -205,7 +275,7 @@ TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
          {"--list", closed.BaseUrl() + "filelist.json", "--dir", install.string()},
          {},
          2,
-         LoadFormatString(104, static_cast<long>(CURLE_COULDNT_CONNECT)),
+         LoadFormatString(104, static_cast<long>(CURLE_COULDNT_CONNECT)) + "\nFailed to connect",
          ""},
         {"file server unreachable",
          {"--list", server.Url("unreachable.json"), "--dir", install.string()},
@@ -224,10 +294,10 @@ TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
             EXPECT_FALSE(Contains(result.out, "All ")) << result.out;
         }
     }
-    // Nothing was written for any failure; the list that was refused named f.bin only.
+    // Nothing was written for any failure; the lists that were refused named f.bin only.
     EXPECT_FALSE(fs::exists(home.box.Path() / "f.bin"));
     EXPECT_FALSE(fs::exists(install / "f.bin"));
-    EXPECT_EQ(server.Hits("/f.bin"), 0u);
+    EXPECT_EQ(server.Hits("/f.bin"), 1u);  // the one run whose file could not be created
 }
 
 TEST(QuellbridgerCli, StartRefusesAFolderOfOtherFilesUnlessToldTo) {

@@ -834,6 +834,10 @@ TEST(DownloadThread, RefusesAnInvalidListWithoutWritingAnything) {
         {"short checksum", "f.bin", "0CC175B9", -2},
         {"count above entries", "f.bin", "", 3},
         {"negative count", "f.bin", "", -1},
+        {"same name but for case", "OK.bin", "", -2},
+        {"a file used as a folder", "ok.bin/f.bin", "", -2},
+        {"right-to-left override", "f\u202E.bin", "", -2},
+        {"C1 control", "f\u0085.bin", "", -2},
     };
     FaultServer server;
     FaultRoute route;
@@ -872,6 +876,30 @@ TEST(DownloadThread, RefusesAnInvalidListWithoutWritingAnything) {
     EXPECT_EQ(server.Requests().size(), 0u);
     EXPECT_EQ(Tree(box.Path()), before);
     EXPECT_FALSE(fs::exists(aboveSandbox));
+}
+
+// The path check needs the install folder: the worker makes it before any folder is created.
+TEST(DownloadThread, RefusesAPathTooLongForItsFolderBeforeMakingAnyFolder) {
+    const std::string good = MakeBytes(10, 92);
+    Sandbox box;
+    const fs::path install = box.Path() / std::string(200, 'i') / std::string(200, 'j');
+    std::string deep;
+    while (deep.size() + install.string().size() < 4000) {
+        deep += std::string(250, 'd') + "/";
+    }
+    deep += std::string(100, 'f');
+    CFileList list = MakeList("http://127.0.0.1:1/", {{deep, good}});
+    Sandbox logBox;
+    LevelLog log(logBox.Path());
+    CDownloadQueue queue;
+    CDownloadThread worker(list, &queue, install.string(), kQuick);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->szMessage, "Invalid File List.");
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_TRUE(log.Lines()[0].ends_with("\": path too long in the install folder"))
+        << log.Lines()[0];
+    EXPECT_TRUE(Tree(box.Path()).empty());
 }
 
 // Links planted in the install folder never carry a write outside it.

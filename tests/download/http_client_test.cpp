@@ -22,6 +22,7 @@
 #include "support/log_capture.h"
 #include "support/nginx_server.h"
 #include "support/sandbox.h"
+#include "support/test_certificate.h"
 #include "support/test_data.h"
 
 namespace {
@@ -614,6 +615,114 @@ TEST_F(FaultClientTest, FollowsRedirectsOnlyToHttpAndAtMostFive) {
             EXPECT_EQ(client.m_dwLastError, c.error);
         }
     }
+}
+
+// nginx over https with a certificate made here, which no system store trusts.
+class TlsClientTest : public HttpClientTest {
+protected:
+    void SetUp() override {
+        for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR"}) {
+            m_env.Unset(name);
+        }
+        ASSERT_TRUE(m_cert.Ok()) << m_cert.Error();
+        m_docRoot.Write("small.txt", m_small);
+        m_plain.SetRoute("/small.txt", Plain(m_small));
+        m_server.UseTls(m_cert.CertFile(), m_cert.KeyFile());
+        m_server.AddServerLines("location = /to-http { return 302 " + m_plain.Url("/small.txt") +
+                                "; }");
+        m_server.AddServerLines("location = /to-https { return 302 /small.txt; }");
+        ASSERT_TRUE(m_server.Start()) << m_server.ErrorLog();
+    }
+    static FaultRoute Plain(const std::string& body) {
+        FaultRoute route;
+        route.body = body;
+        return route;
+    }
+
+    std::string m_small = "small file over tls\n";
+    Sandbox m_keys;
+    TestCertificate m_cert{m_keys.Path()};
+    Sandbox m_docRoot;
+    FaultServer m_plain;
+    NginxServer m_server{m_docRoot.Path()};
+};
+
+// The CA variables work as they do for the curl tool: CURL_CA_BUNDLE alone when set, else
+// SSL_CERT_FILE and SSL_CERT_DIR. A failure says what libcurl saw.
+TEST_F(TlsClientTest, TrustsTheAuthoritiesNamedInTheEnvironmentAsCurlDoes) {
+    Sandbox caDir;
+    caDir.Write(m_cert.HashName(), ReadFileBytes(m_cert.CertFile()));
+    const std::string cert = m_cert.CertFile().string();
+    const std::string missing = (m_keys.Path() / "missing.pem").string();
+    struct Case {
+        const char* label;
+        std::vector<std::pair<const char*, std::string>> env;
+        uint32_t error;      // 0: the body arrives
+        const char* detail;  // part of the error text
+    };
+    const Case cases[] = {
+        {"system store only", {}, CURLE_PEER_FAILED_VERIFICATION, "certificate"},
+        {"CURL_CA_BUNDLE", {{"CURL_CA_BUNDLE", cert}}, 0, ""},
+        {"SSL_CERT_FILE", {{"SSL_CERT_FILE", cert}}, 0, ""},
+        {"SSL_CERT_DIR", {{"SSL_CERT_DIR", caDir.Path().string()}}, 0, ""},
+        {"CURL_CA_BUNDLE wins over SSL_CERT_FILE",
+         {{"CURL_CA_BUNDLE", missing}, {"SSL_CERT_FILE", cert}},
+         CURLE_SSL_CACERT_BADFILE,
+         "missing.pem"},
+        {"empty values are not set", {{"CURL_CA_BUNDLE", ""}, {"SSL_CERT_FILE", cert}}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EnvGuard env;
+        for (const auto& [name, value] : c.env) {
+            env.Set(name, value);
+        }
+        CHttpClient client;
+        uint64_t length = 0;
+        const bool opened =
+            client.OpenUrl(m_server.BaseUrl() + "small.txt", nullptr, &length, "Quellbridger");
+        ASSERT_EQ(opened, c.error == 0) << client.m_dwLastError << " " << client.m_strErrorDetail;
+        if (opened) {
+            EXPECT_TRUE(Drain(client).body == m_small);
+        } else {
+            EXPECT_EQ(client.m_dwLastError, c.error);
+            EXPECT_NE(client.m_strErrorDetail.find(c.detail), std::string::npos)
+                << client.m_strErrorDetail;
+        }
+    }
+}
+
+// An https address keeps its redirects on https: a network attacker who answers with a
+// redirect to http must not get to serve the list or the files.
+TEST_F(TlsClientTest, RedirectsFromHttpsStayOnHttps) {
+    EnvGuard env;
+    env.Set("CURL_CA_BUNDLE", m_cert.CertFile().string());
+    m_plain.SetRoute("/to-https", [&] {
+        FaultRoute r;
+        r.status = 302;
+        r.location = m_server.BaseUrl() + "small.txt";
+        return r;
+    }());
+    struct Case {
+        std::string url;
+        uint32_t error;
+    };
+    const Case cases[] = {
+        {m_server.BaseUrl() + "to-http", CURLE_UNSUPPORTED_PROTOCOL},
+        {m_server.BaseUrl() + "to-https", 0},
+        {m_plain.Url("/to-https"), 0},  // an upgrade stays allowed
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        CHttpClient client;
+        uint64_t length = 0;
+        EXPECT_EQ(client.OpenUrl(c.url, nullptr, &length, "Quellbridger"), c.error == 0);
+        EXPECT_EQ(client.m_dwLastError, c.error) << client.m_strErrorDetail;
+        if (c.error == 0) {
+            EXPECT_TRUE(Drain(client).body == m_small);
+        }
+    }
+    EXPECT_EQ(m_plain.Hits("/small.txt"), 0u);
 }
 
 TEST(OpenLocalFile, TruncatesOrAppendsAndNeverFollowsALink) {

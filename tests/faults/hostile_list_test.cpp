@@ -142,9 +142,13 @@ std::vector<HostileCase> Cases() {
         {"EndlessList", Edited([](Json::Value&) {}), 2,
          LoadFormatString(104, static_cast<long>(CURLE_FILESIZE_EXCEEDED)), nullptr, false,
          [](FaultRoute& r) { r.endless = true; }},
-        {"ListWithoutLength", Edited([](Json::Value&) {}), 2,
-         LoadFormatString(104, static_cast<long>(CURLE_WEIRD_SERVER_REPLY)), nullptr, false,
-         [](FaultRoute& r) { r.length = FaultRoute::Length::Chunked; }},
+        // A list without a length is read to its end; one cut short is still refused.
+        {"ChunkedListCutShort", Edited([](Json::Value&) {}), 2,
+         LoadFormatString(104, static_cast<long>(CURLE_PARTIAL_FILE)), nullptr, false,
+         [](FaultRoute& r) {
+             r.length = FaultRoute::Length::Chunked;
+             r.cutAfter = 100;
+         }},
         {"SizesOverflow", Edited([huge](Json::Value& r) {
              r["FileList"][1]["Size"] = huge;
              r["TotalSize"] = huge;

@@ -6,11 +6,51 @@
 
 #include "download/file_list.h"
 #include "download/file_list_check.h"
+#include "download/file_list_text.h"
+
+namespace {
+
+// The session's frugal reader must read what the tree reader reads: the same members and,
+// of the entries, the processed ones; it may refuse more only by naming a processed entry.
+void CompareWithTheSessionReader(const std::string& text, bool loaded, const CFileList& tree) {
+    CFileList events;
+    std::string problem;
+    const bool read = ReadFileListDocument(text, events, nullptr, &problem);
+    if (!loaded) {
+        return;  // the event reader takes some comments the tree reader refuses
+    }
+    if (!read) {
+        if (problem.empty()) {
+            std::abort();
+        }
+        return;
+    }
+    if (events.Version != tree.Version || events.URL != tree.URL ||
+        events.TotalCount != tree.TotalCount || events.TotalSize != tree.TotalSize) {
+        std::abort();
+    }
+    const size_t kept =
+        std::min(tree.FileList.size(), static_cast<size_t>(std::max<int32_t>(tree.TotalCount, 0)));
+    if (events.FileList.size() != kept) {
+        std::abort();
+    }
+    for (size_t i = 0; i < kept; ++i) {
+        const FileEntry& a = events.FileList[i];
+        const FileEntry& b = tree.FileList[i];
+        if (a.Name != b.Name || a.Size != b.Size || a.CheckSum != b.CheckSum) {
+            std::abort();
+        }
+    }
+}
+
+}  // namespace
 
 void RunFileListInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     CFileList list;
-    if (!LoadFromJsonText(&list, text.c_str())) {
+    const bool loaded = LoadFromJsonText(&list, text.c_str());
+    CompareWithTheSessionReader(text, loaded, list);
+    if (!loaded) {
         return;
     }
     std::string problem;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,8 +20,11 @@
 #include <cstdlib>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -552,31 +556,187 @@ TEST_F(MainWindowTest, WindowMenuEndsWithTheAboutItemAfterASeparator) {
     EXPECT_TRUE(m_prompt.boxes.empty());
 }
 
-TEST_F(MainWindowTest, EnterAndEscapeDoNothingWhicheverControlHasTheFocus) {
+TEST_F(MainWindowTest, TabWalksTheEnabledButtonsShowingWhereTheFocusIs) {
     SkinWindow& window = Window();
-    for (const int id : std::initializer_list<int>{0, IDC_CHANGE_PATH, IDC_START, IDC_CLOSE,
-                                                   IDC_MINIMIZE_BOX, IDC_CLOSE_BOX}) {
-        SCOPED_TRACE(id);
-        if (id == 0) {
+    if (QWidget* focused = window.focusWidget()) {
+        focused->clearFocus();
+    }
+    // Template order; Pause and Launch are disabled at start and skipped.
+    const int order[] = {IDC_CHANGE_PATH, IDC_START, IDC_CLOSE, IDC_MINIMIZE_BOX, IDC_CLOSE_BOX};
+    auto focusedId = [&] {
+        for (const auto& place : kPlaces) {
+            if (window.GetDlgItem(place.id) == window.focusWidget()) {
+                return place.id;
+            }
+        }
+        return 0;
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const int id : order) {
+            SCOPED_TRACE(id);
+            SendKey(QEvent::KeyPress, Qt::Key_Tab);
+            SendKey(QEvent::KeyRelease, Qt::Key_Tab);
+            ASSERT_EQ(focusedId(), id);
+            // A focus picture is shown, and it is not the button's resting picture.
+            auto* button = qobject_cast<CBitmapButtonEx*>(window.GetDlgItem(id));
+            const auto picture = button->ChoosePicture(button->GetItemState());
+            EXPECT_TRUE(picture == CBitmapButtonEx::Picture::Focused ||
+                        picture == CBitmapButtonEx::Picture::KeyboardFocus);
+            const QImage face = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const unsigned normal = id == IDC_CHANGE_PATH    ? IDB_BROWSE
+                                    : id == IDC_START        ? IDB_START
+                                    : id == IDC_CLOSE        ? IDB_CANCEL
+                                    : id == IDC_MINIMIZE_BOX ? IDB_MINIMIZE_BOX
+                                                             : IDB_CLOSE_BOX;
+            EXPECT_NE(face.copy(button->geometry()),
+                      LoadBitmapResource(normal).convertToFormat(QImage::Format_RGB32));
+        }
+    }
+    // Shift+Tab walks back.
+    for (int i = 4; i >= 0; --i) {
+        SendKey(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier);
+        SendKey(QEvent::KeyRelease, Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(focusedId(), order[(i + 4) % 5]);
+    }
+    // A button that becomes enabled joins the walk at its place.
+    window.EnableItem(IDC_STOP, true);
+    window.GetDlgItem(IDC_START)->setFocus(Qt::TabFocusReason);
+    SendKey(QEvent::KeyPress, Qt::Key_Tab);
+    EXPECT_EQ(focusedId(), IDC_STOP);
+    EXPECT_TRUE(m_prompt.boxes.empty());
+}
+
+TEST_F(MainWindowTest, SpaceAndEnterPressTheFocusedButtonEscapeDoesNothing) {
+    SkinWindow& window = Window();
+    struct Case {
+        int id;
+        int key;
+        bool asksToClose;
+        bool minimises;
+    };
+    const Case cases[] = {
+        {IDC_CLOSE, Qt::Key_Space, true, false},
+        {IDC_CLOSE, Qt::Key_Return, true, false},
+        {IDC_CLOSE_BOX, Qt::Key_Enter, true, false},
+        {IDC_CLOSE_BOX, Qt::Key_Space, true, false},
+        {IDC_MINIMIZE_BOX, Qt::Key_Return, false, true},
+        {IDC_CLOSE, Qt::Key_Escape, false, false},
+        {IDC_START, Qt::Key_Escape, false, false},
+        {0, Qt::Key_Return, false, false},  // nothing focused: Enter presses no default button
+        {0, Qt::Key_Escape, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.id << " key " << c.key);
+        m_prompt.boxes.clear();
+        if (c.id == 0) {
             if (QWidget* focused = window.focusWidget()) {
                 focused->clearFocus();
             }
         } else {
-            window.GetDlgItem(id)->setFocus();
-            ASSERT_EQ(window.focusWidget(), window.GetDlgItem(id));
+            window.GetDlgItem(c.id)->setFocus(Qt::TabFocusReason);
+            ASSERT_EQ(window.focusWidget(), window.GetDlgItem(c.id));
         }
-        for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-            SendKey(QEvent::KeyPress, key);
-            SendKey(QEvent::KeyRelease, key);
-        }
+        SendKey(QEvent::KeyPress, c.key);
+        SendKey(QEvent::KeyRelease, c.key);
         QCoreApplication::processEvents();
+        ASSERT_EQ(m_prompt.boxes.size(), c.asksToClose ? 1u : 0u);
+        if (c.asksToClose) {
+            EXPECT_EQ(m_prompt.boxes[0].first, LoadFormatString(102));
+        }
+        EXPECT_EQ(window.isMinimized(), c.minimises);
+        if (window.isMinimized()) {
+            window.showNormal();
+            QCoreApplication::processEvents();
+        }
+        // The answer No keeps the window as it was.
         EXPECT_TRUE(window.isVisible());
-        EXPECT_FALSE(window.isMinimized());
         EXPECT_EQ(window.result(), 0);
-        EXPECT_TRUE(m_prompt.boxes.empty());
         EXPECT_FALSE(window.IsDownloading());
         EXPECT_TRUE(window.IsItemEnabled(IDC_START));
     }
+    // A disabled button cannot be pressed from the keyboard either.
+    window.GetDlgItem(IDC_RUN)->setFocus(Qt::TabFocusReason);
+    EXPECT_NE(window.focusWidget(), window.GetDlgItem(IDC_RUN));
+}
+
+TEST_F(MainWindowTest, ScreenReadersFindEveryControlByNameRoleAndValue) {
+    SkinWindow& window = Window();
+    auto* fileBar = qobject_cast<CTextProgressCtrl*>(window.GetDlgItem(IDC_FILE_PROGRESS));
+    fileBar->SetPos(42);
+    window.SetItemText(IDC_TOTAL_SIZE, "240.52 MB");
+
+    QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&window);
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->text(QAccessible::Name).toStdString(), "Quellbridger for Talvermoor");
+    std::map<int, QAccessibleInterface*> byId;
+    for (int i = 0; i < root->childCount(); ++i) {
+        QAccessibleInterface* child = root->child(i);
+        for (const Place& place : kPlaces) {
+            if (child != nullptr && child->object() == window.GetDlgItem(place.id)) {
+                byId[place.id] = child;
+            }
+        }
+    }
+    ASSERT_EQ(byId.size(), std::size(kPlaces));
+
+    const std::pair<int, const char*> buttons[] = {
+        {IDC_START, "Start"},    {IDC_STOP, "Pause"},         {IDC_RUN, "Launch"},
+        {IDC_CLOSE, "Cancel"},   {IDC_CHANGE_PATH, "Browse"}, {IDC_MINIMIZE_BOX, "Minimize"},
+        {IDC_CLOSE_BOX, "Close"}};
+    for (const auto& [id, name] : buttons) {
+        SCOPED_TRACE(name);
+        QAccessibleInterface* button = byId[id];
+        EXPECT_EQ(button->role(), QAccessible::Button);
+        EXPECT_EQ(button->text(QAccessible::Name).toStdString(), name);
+        EXPECT_EQ(button->state().disabled, !window.IsItemEnabled(id));
+        EXPECT_TRUE(button->state().focusable);
+        ASSERT_NE(button->actionInterface(), nullptr);
+        EXPECT_EQ(button->actionInterface()->actionNames().contains(
+                      QAccessibleActionInterface::pressAction()),
+                  window.IsItemEnabled(id));
+        // Where it is on the screen: its own rectangle.
+        EXPECT_EQ(button->rect(), QRect(window.GetDlgItem(id)->mapToGlobal(QPoint(0, 0)),
+                                        window.GetDlgItem(id)->size()));
+    }
+
+    for (const auto& [id, name, pos] :
+         {std::tuple<int, const char*, int>{IDC_FILE_PROGRESS, "Downloaded", 42},
+          std::tuple<int, const char*, int>{IDC_TOTAL_PROGRESS, "Total", 0}}) {
+        SCOPED_TRACE(name);
+        QAccessibleInterface* bar = byId[id];
+        EXPECT_EQ(bar->role(), QAccessible::ProgressBar);
+        EXPECT_EQ(bar->text(QAccessible::Name).toStdString(), name);
+        QAccessibleValueInterface* value = bar->valueInterface();
+        ASSERT_NE(value, nullptr);
+        EXPECT_EQ(value->currentValue().toInt(), pos);
+        EXPECT_EQ(value->minimumValue().toInt(), 0);
+        EXPECT_EQ(value->maximumValue().toInt(), 100);
+        EXPECT_EQ(bar->text(QAccessible::Value).toStdString(), std::to_string(pos) + "%");
+        // Read only: the download moves it, not the reader.
+        value->setCurrentValue(90);
+        EXPECT_EQ(window.GetBarPos(id), pos);
+    }
+
+    for (const Place& place : kPlaces) {
+        if (place.kind != Kind::Label) {
+            continue;
+        }
+        SCOPED_TRACE(place.id);
+        QAccessibleInterface* label = byId[place.id];
+        EXPECT_EQ(label->role(), QAccessible::StaticText);
+        EXPECT_EQ(label->text(QAccessible::Name).toStdString(), window.GetItemText(place.id));
+    }
+    EXPECT_EQ(byId[IDC_TOTAL_SIZE]->text(QAccessible::Name).toStdString(), "240.52 MB");
+
+    // A reader drives the window too: pressing Cancel asks the close question.
+    byId[IDC_CLOSE]->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QElapsedTimer clock;
+    clock.start();
+    while (m_prompt.boxes.empty() && clock.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_EQ(m_prompt.boxes.size(), 1u);
+    EXPECT_EQ(m_prompt.boxes[0].first, LoadFormatString(102));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/utf8.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
 
@@ -345,3 +346,30 @@ TEST(Log, TwoThreadsLoseAndTearNoLine) {
 }
 
 }  // namespace
+
+// Texts cut for the log keep whole characters: a cut inside one backs off to its start.
+TEST(Utf8CutLength, EndsBeforeACharacterThatDoesNotFit) {
+    struct Case {
+        std::string text;
+        size_t max;
+        size_t expected;
+    };
+    const Case cases[] = {
+        {"abc", 5, 3},
+        {"abc", 2, 2},
+        {"a\xC3\xA9", 2, 1},  // é cut after its first byte
+        {"a\xC3\xA9", 3, 3},
+        {"a\xE6\x97\xA5z", 2, 1},  // 日 after one byte
+        {"a\xE6\x97\xA5z", 3, 1},  // and after two
+        {"a\xE6\x97\xA5z", 4, 4},
+        {"a\xF0\x9F\x98\x80z", 4, 1},  // 😀 after three bytes
+        {"a\xF0\x9F\x98\x80z", 5, 5},
+        {"\xE6\x97\xA5", 1, 0},
+        {"ab\x80\x80\x80\x80z", 5, 5},  // stray continuation bytes: cut where asked
+        {"a\xFF\xFEz", 2, 2},           // bytes that lead nothing: cut where asked
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text + " at " + std::to_string(c.max));
+        EXPECT_EQ(Utf8CutLength(c.text.data(), c.text.size(), c.max), c.expected);
+    }
+}

@@ -101,7 +101,13 @@ NginxServer::~NginxServer() {
 }
 
 std::string NginxServer::BaseUrl() const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + "/";
+    return (m_certFile.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") +
+           std::to_string(m_port) + "/";
+}
+
+void NginxServer::UseTls(fs::path certFile, fs::path keyFile) {
+    m_certFile = std::move(certFile);
+    m_keyFile = std::move(keyFile);
 }
 
 std::string NginxServer::WriteConfig() {
@@ -135,11 +141,16 @@ std::string NginxServer::WriteConfig() {
          << "    keepalive_timeout 65;\n"
          << "    gzip off;\n"
          << "    server {\n"
-         << "        listen 127.0.0.1:" << m_port << ";\n"
-         << "        server_name localhost;\n"
+         << "        listen 127.0.0.1:" << m_port << (m_certFile.empty() ? "" : " ssl http2")
+         << ";\n";
+    if (!m_certFile.empty()) {
+        conf << "        ssl_certificate " << Quote(m_certFile.string()) << ";\n"
+             << "        ssl_certificate_key " << Quote(m_keyFile.string()) << ";\n";
+    }
+    conf << "        server_name localhost;\n"
          << "        root " << Quote(m_docRoot.string()) << ";\n"
          << "        location / { }\n"
-         << "    }\n"
+         << m_serverLines << "    }\n"
          << "}\n";
     return m_prefix.Write("nginx.conf", conf.str()).string();
 }

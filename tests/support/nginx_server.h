@@ -36,6 +36,13 @@ public:
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
 
+    // Serves https (HTTP/2 or 1.1) with this certificate and key instead of http; call
+    // before Start.
+    void UseTls(std::filesystem::path certFile, std::filesystem::path keyFile);
+    // Adds nginx directives to the server block (for instance "location = /a { return 302
+    // http://...; }"); call before Start.
+    void AddServerLines(std::string lines) { m_serverLines += lines + "\n"; }
+
     // Starts nginx (/usr/sbin/nginx, or $QB_NGINX) and returns once its port accepts
     // connections. On failure returns false, records a test failure and keeps the reason
     // and the error log in ErrorLog(). A start after Stop() takes the same port when it is
@@ -45,7 +52,7 @@ public:
     void Stop();
 
     uint16_t Port() const { return m_port; }
-    std::string BaseUrl() const;  // "http://127.0.0.1:PORT/"
+    std::string BaseUrl() const;  // "http://127.0.0.1:PORT/", or https with UseTls
     const std::filesystem::path& DocRoot() const { return m_docRoot; }
     const std::filesystem::path& Prefix() const { return m_prefix.Path(); }
 
@@ -70,4 +77,7 @@ private:
     uint16_t m_port = 0;
     pid_t m_pid = -1;
     std::string m_failure;
+    std::filesystem::path m_certFile;
+    std::filesystem::path m_keyFile;
+    std::string m_serverLines;
 };

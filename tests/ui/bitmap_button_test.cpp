@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -80,11 +81,12 @@ TEST_F(BitmapButtonTest, ChoosesPictureByStateWithPressedFirstThenFocusThenDisab
     for (const Case& c : cases)
         EXPECT_EQ(Painted(button, c.nState), c.expected) << c.nState;
 
-    // The pointer over the button wins over every state.
+    // The pointer over the button wins over every state but disabled.
     MoveOver(button);
     ASSERT_TRUE(button.IsHover());
     for (const Case& c : cases)
-        EXPECT_EQ(Painted(button, c.nState), kHover) << c.nState;
+        EXPECT_EQ(Painted(button, c.nState), (c.nState & ODS_DISABLED) ? c.expected : kHover)
+            << c.nState;
 }
 
 TEST_F(BitmapButtonTest, MissingPicturesFallBackAsTheSkinButtonsNeed) {
@@ -206,19 +208,34 @@ TEST_F(BitmapButtonTest, RepaintsOnceOnEnterAndOnceOnLeave) {
     EXPECT_EQ(pButton->m_nPaints, 2);
 }
 
-TEST_F(BitmapButtonTest, DisabledUnderThePointerKeepsHoverUntilLeave) {
+TEST_F(BitmapButtonTest, DisabledUnderThePointerShowsItsDisabledPicture) {
     CBitmapButtonEx button;
     ASSERT_TRUE(
         button.LoadBitmaps(Solid(kNormal), Solid(kSelected), Solid(kFocused), Solid(kDisabled)));
     button.SetHoverBitmap(Solid(kHover));
     MoveOver(button);
+    ASSERT_EQ(button.ChoosePicture(button.GetItemState()), CBitmapButtonEx::Picture::Hover);
+    // Disabled while the pointer stays on it (Start once a download begins).
     button.setEnabled(false);
+    EXPECT_EQ(button.ChoosePicture(button.GetItemState()), CBitmapButtonEx::Picture::Disabled);
+    EXPECT_EQ(Painted(button, button.GetItemState()), kDisabled);
+    // Enabled again under the pointer: the hover look is back.
+    button.setEnabled(true);
     EXPECT_EQ(button.ChoosePicture(button.GetItemState()), CBitmapButtonEx::Picture::Hover);
+    button.setEnabled(false);
     Leave(button);
     EXPECT_EQ(button.ChoosePicture(button.GetItemState()), CBitmapButtonEx::Picture::Disabled);
-    // A disabled button takes no moves, so the hover look does not come back.
+    // A disabled button takes no moves, so the hover does not start.
     MoveOver(button);
     EXPECT_FALSE(button.IsHover());
+
+    // Without a disabled picture a disabled button shows its normal one, hovered or not.
+    CBitmapButtonEx plain;
+    ASSERT_TRUE(plain.LoadBitmaps(Solid(kNormal)));
+    plain.SetHoverBitmap(Solid(kHover));
+    MoveOver(plain);
+    plain.setEnabled(false);
+    EXPECT_EQ(plain.ChoosePicture(plain.GetItemState()), CBitmapButtonEx::Picture::Normal);
 }
 
 TEST_F(BitmapButtonTest, LoadsResourcePicturesAndSizesToTheNormalOne) {
@@ -253,9 +270,57 @@ TEST_F(BitmapButtonTest, SkinSetUpPlacesEveryButtonWithItsPictures) {
         const auto picture = [&](unsigned nState) { return button.ChoosePicture(nState); };
         using P = CBitmapButtonEx::Picture;
         EXPECT_EQ(picture(ODS_SELECTED), skin.nSelected ? P::Selected : P::Normal) << skin.nId;
-        EXPECT_EQ(picture(ODS_FOCUS), skin.nFocused ? P::Focused : P::Normal) << skin.nId;
+        EXPECT_EQ(picture(ODS_FOCUS | ODS_NOFOCUSRECT), skin.nFocused ? P::Focused : P::Normal)
+            << skin.nId;
+        // Focus from the keyboard shows on every button, Browse's by its own picture.
+        EXPECT_EQ(picture(ODS_FOCUS), skin.nFocused                 ? P::Focused
+                                      : skin.nId == IDC_CHANGE_PATH ? P::KeyboardFocus
+                                                                    : P::Normal)
+            << skin.nId;
         EXPECT_EQ(picture(ODS_DISABLED), skin.nDisabled ? P::Disabled : P::Normal) << skin.nId;
     }
+}
+
+TEST_F(BitmapButtonTest, KeyboardFocusPictureShowsOnlyForFocusTheKeyboardGave) {
+    QWidget window;
+    auto* pFirst = new CBitmapButtonEx(&window);
+    auto* pButton = new CBitmapButtonEx(&window);
+    ASSERT_TRUE(pButton->LoadBitmaps(Solid(kNormal), QImage(), QImage(), Solid(kDisabled)));
+    pButton->SetKeyboardFocusBitmap(Solid(kFocused));
+    pButton->SetHoverBitmap(Solid(kHover));
+    window.show();
+    window.activateWindow();
+    QCoreApplication::processEvents();
+
+    struct Case {
+        Qt::FocusReason reason;
+        bool bShown;
+    };
+    const Case cases[] = {{Qt::TabFocusReason, true},      {Qt::BacktabFocusReason, true},
+                          {Qt::ShortcutFocusReason, true}, {Qt::MouseFocusReason, false},
+                          {Qt::OtherFocusReason, false},   {Qt::ActiveWindowFocusReason, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        pFirst->setFocus(Qt::OtherFocusReason);
+        pButton->setFocus(c.reason);
+        ASSERT_TRUE(pButton->hasFocus());
+        EXPECT_EQ(
+            pButton->ChoosePicture(pButton->GetItemState()),
+            c.bShown ? CBitmapButtonEx::Picture::KeyboardFocus : CBitmapButtonEx::Picture::Normal);
+    }
+    // A window that comes back to the front keeps the cue the keyboard gave.
+    pFirst->setFocus(Qt::OtherFocusReason);
+    pButton->setFocus(Qt::TabFocusReason);
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(pButton, &out);
+    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(pButton, &in);
+    EXPECT_EQ(pButton->ChoosePicture(pButton->GetItemState()),
+              CBitmapButtonEx::Picture::KeyboardFocus);
+    // Pressed, hovered or disabled looks win over the cue.
+    EXPECT_EQ(pButton->ChoosePicture(ODS_FOCUS | ODS_DISABLED), CBitmapButtonEx::Picture::Disabled);
+    MoveOver(*pButton);
+    EXPECT_EQ(pButton->ChoosePicture(pButton->GetItemState()), CBitmapButtonEx::Picture::Hover);
 }
 
 TEST_F(BitmapButtonTest, ClickReachesTheOwnerAsClicked) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QDir>
 #include <set>
 
 #include "support/qt/qt_application.h"
@@ -215,6 +216,63 @@ TEST_F(SkinArtworkTest, ButtonStatesLookDifferentAndKeepTheirStyle) {
             EXPECT_LT(std::abs(face.red() - face.green()), 10);
             EXPECT_LT(std::abs(face.green() - face.blue()), 10);
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SkinArtworkTest, EveryPictureIsAlsoDrawnAtTwiceTheSizeForHighDpiScreens) {
+    for (const SkinBitmap& entry : SKIN_BITMAPS) {
+        SCOPED_TRACE(entry.nId);
+        const QImage normal = LoadBitmapResource(entry.nId);
+        const QImage sharp = LoadBitmapResource(entry.nId, 1.5);
+        ASSERT_FALSE(sharp.isNull());
+        EXPECT_EQ(sharp.devicePixelRatio(), 2.0);
+        EXPECT_EQ(sharp.size(), QSize(entry.nWidth, entry.nHeight) * 2);
+        EXPECT_EQ(sharp.deviceIndependentSize().toSize(), normal.size());
+        EXPECT_FALSE(sharp.hasAlphaChannel());
+        // The same picture: about as bright.
+        EXPECT_NEAR(Luminance(sharp), Luminance(normal), 6);
+        // Not the 1x picture stretched: some blocks are not one colour (the minimise box is a
+        // plain bar on black either way).
+        if (entry.nId == IDB_MINIMIZE_BOX)
+            continue;
+        int nDetailed = 0;
+        for (int y = 0; y + 1 < sharp.height(); y += 2)
+            for (int x = 0; x + 1 < sharp.width(); x += 2)
+                nDetailed += sharp.pixel(x, y) != sharp.pixel(x + 1, y + 1) ? 1 : 0;
+        EXPECT_GT(nDetailed, 0);
+    }
+    // At ratio 1 the 1x picture; the cache hands out the same picture every time.
+    EXPECT_EQ(LoadBitmapResource(IDB_START, 1.0).devicePixelRatio(), 1.0);
+    EXPECT_EQ(LoadBitmapResource(IDB_START, 2.0).cacheKey(),
+              LoadBitmapResource(IDB_START, 2.0).cacheKey());
+    // Panel lines stay whole device pixels: the separator is two rows of its exact colour.
+    const QImage background =
+        LoadBitmapResource(IDB_BACKGROUND, 2.0).convertToFormat(QImage::Format_RGB32);
+    const QRgb grey = ColorRefToQColor(SKIN_SEPARATOR_COLOR).rgb();
+    for (int x = SKIN_SEPARATOR.left() * 2; x <= SKIN_SEPARATOR.right() * 2 + 1; ++x) {
+        ASSERT_EQ(background.pixel(x, SKIN_SEPARATOR.top() * 2), grey) << x;
+        ASSERT_EQ(background.pixel(x, SKIN_SEPARATOR.top() * 2 + 1), grey) << x;
+        ASSERT_TRUE(IsBlack(background.pixel(x, SKIN_SEPARATOR.top() * 2 - 1))) << x;
+        ASSERT_TRUE(IsBlack(background.pixel(x, SKIN_SEPARATOR.top() * 2 + 2))) << x;
+    }
+}
+
+TEST_F(SkinArtworkTest, DesktopIconIsDrawnAtEverySizeTheThemeAsksFor) {
+    const QDir icons(QStringLiteral(QB_RESOURCES_DIR "/icons/hicolor"));
+    for (const int nSize : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+        SCOPED_TRACE(nSize);
+        const QImage icon(
+            icons.filePath(QStringLiteral("%1x%1/apps/" QB_APP_ID ".png").arg(nSize)));
+        ASSERT_FALSE(icon.isNull());
+        EXPECT_EQ(icon.size(), QSize(nSize, nSize));
+        EXPECT_TRUE(icon.hasAlphaChannel());
+        // Transparent corners, an opaque middle.
+        EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
+        EXPECT_EQ(qAlpha(icon.pixel(nSize / 2, nSize / 2)), 255);
     }
 }
 
