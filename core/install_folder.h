@@ -33,7 +33,7 @@ public:
     virtual void SetInstallFolderText(const std::string& path) = 0;
     // Text of the free-space label 1027.
     virtual void SetFreeSpaceText(const std::string& text) = 0;
-    // Copies the folder into the download worker (its m_strInstallFolder); never called while
+    // Copies the folder into the download worker (SetInstallFolder); never called while
     // a download runs, as the change button is disabled then.
     virtual void SetWorkerInstallFolder(const std::string& path) = 0;
     // Runs the folder browser (CFolderBrowserDlg) modally, opening on initialFolder and

@@ -9,11 +9,12 @@
 #include <functional>
 #include <string>
 
-#include "download/wininet.h"
+#include "download/http_timeouts.h"
 #include "platform/process_start.h"
 
 class CFileList;
 class IUserPrompt;
+class IWorkerSystem;
 
 struct InstallerServices {
     // The wrapping millisecond clock.
@@ -47,6 +48,9 @@ struct InstallerServices {
     std::function<int(const std::string& launcher, const std::string& folder, pid_t& pid)>
         startLauncher;
     std::function<ProcessRunState(pid_t pid)> launcherState;
+
+    // The download worker's clock, free space, flush and waits; null for the real ones.
+    IWorkerSystem* workerSystem = nullptr;
 
     static InstallerServices System();
 };

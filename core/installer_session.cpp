@@ -137,8 +137,8 @@ bool CInstallerSession::CreateWorker() {
     ShowProgressTexts();
     Enter(RunState::Ready);
     try {
-        m_pDownloadThread =
-            std::make_unique<CDownloadThread>(m_FileList, m_pSink, InstallFolder(), m_timeouts);
+        m_pDownloadThread = std::make_unique<CDownloadThread>(m_FileList, m_pSink, InstallFolder(),
+                                                              m_timeouts, m_services.workerSystem);
     } catch (const std::bad_alloc&) {
         m_pDownloadThread.reset();
         Show(IDS_NO_MEMORY_CLOSING, FormatMessageText(IDS_NO_MEMORY_CLOSING), MB_OK);
@@ -195,7 +195,7 @@ StartOutcome CInstallerSession::Start(const StartChecks& checks) {
     m_pDownloadThread->WaitForEnd();
     m_view.TakeQueuedRecords();
     // The label is the one source of the folder.
-    m_pDownloadThread->m_strInstallFolder = folder;
+    m_pDownloadThread->SetInstallFolder(folder);
     if (!m_pDownloadThread->Start()) {
         g_Log.Print(LOG_ERROR, "download thread start is failed");
         Show(IDS_START_FAILED, FormatMessageText(IDS_START_FAILED), MB_OK);
@@ -246,7 +246,7 @@ void CInstallerSession::SetWorkerInstallFolder(const std::string& path) {
     if (m_pDownloadThread) {
         // A stopped run may still be on its way out; it reads the folder until it ends.
         m_pDownloadThread->WaitForEnd();
-        m_pDownloadThread->m_strInstallFolder = path;
+        m_pDownloadThread->SetInstallFolder(path);
     }
 }
 
@@ -263,7 +263,7 @@ void CInstallerSession::OnTimer(int timerId) {
 void CInstallerSession::OnProgress(const DownloadProgress& record) {
     const ProgressChange change = m_progress.Take(record, m_services.now());
     if (change.rebasedStartTime && m_pDownloadThread) {
-        m_pDownloadThread->m_dwFileStartTime.store(*change.rebasedStartTime);
+        m_pDownloadThread->SetFileStartTime(*change.rebasedStartTime);
     }
     if (!change.shown) {
         return;
@@ -383,7 +383,7 @@ void CInstallerSession::Shutdown() {
     m_view.KillTimer(ELAPSED_TIMER_ID);
     m_view.KillTimer(LAUNCHER_TIMER_ID);
     if (m_pDownloadThread) {
-        m_pDownloadThread->m_hNotifyWnd.store(nullptr);
+        m_pDownloadThread->SetNotifySink(nullptr);
         m_pDownloadThread.reset();
     }
 }

@@ -18,7 +18,7 @@
 #include "core/run_state.h"
 #include "download/download_notify.h"
 #include "download/file_list.h"
-#include "download/wininet.h"
+#include "download/http_timeouts.h"
 
 class CDownloadThread;
 

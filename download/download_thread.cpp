@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "download/checksum.h"
 #include "download/file_hasher.h"
@@ -20,11 +19,10 @@
 #include "download/http_client.h"
 #include "download/install_dir.h"
 #include "download/missing_bytes.h"
-#include "platform/clock.h"
-#include "platform/disk.h"
+#include "download/worker_system.h"
 #include "platform/file_io.h"
 #include "platform/log.h"
-#include "platform/string_table.h"
+#include "platform/message_id.h"
 
 namespace {
 
@@ -69,12 +67,53 @@ uint32_t ChecksumBeneath(const CInstallDir& folder, const std::string& name, std
 
 }  // namespace
 
+// What a run holds from its start to its end.
+struct CDownloadThread::RunContext {
+    explicit RunContext(const HttpTimeouts& timeouts) : client(timeouts) {}
+
+    CHttpClient client;
+    // Every path below the folder is opened through this descriptor, following no link.
+    CInstallDir folder;
+    // Bytes not on disk when the run began, and bytes the run has written since.
+    uint64_t missing = 0;
+    uint64_t written = 0;
+    // Checksum failures in a row, of the file at failedIndex.
+    int32_t failedIndex = -1;
+    int failures = 0;
+    // A stop ended a transfer: the run goes no further and reports no success.
+    bool stopped = false;
+};
+
+// One file's way through the steps.
+struct CDownloadThread::FileTask {
+    FileTask(int32_t i, const FileEntry& e) : index(i), entry(e) {}
+
+    const int32_t index;
+    const FileEntry& entry;
+    // Decide and Open: the bytes on disk the transfer goes on from, when resumed.
+    bool resume = false;
+    uint64_t localSize = 0;
+    uint64_t contentLength = 0;
+    // Transfer: the size the file grows to (never past the listed one) and what it holds.
+    uint64_t total = 0;
+    uint64_t done = 0;
+    bool overflow = false;
+    // Larger files are hashed while they arrive.
+    bool pipelined = false;
+    CFileHasher hasher;
+    uint64_t writebackFrom = 0;
+    int percent = 0;
+    bool complete = false;
+};
+
 CDownloadThread::CDownloadThread(const CFileList& fileList, IDownloadNotify* notify,
-                                 std::string installFolder, const HttpTimeouts& timeouts)
+                                 std::string installFolder, const HttpTimeouts& timeouts,
+                                 IWorkerSystem* system)
     : m_hNotifyWnd(notify),
       m_FileList(fileList),
       m_strInstallFolder(std::move(installFolder)),
-      m_timeouts(timeouts) {}
+      m_timeouts(timeouts),
+      m_system(system != nullptr ? *system : IWorkerSystem::Real()) {}
 
 CDownloadThread::~CDownloadThread() {
     StopAndWait();
@@ -117,32 +156,134 @@ bool CDownloadThread::PostEndOfRun(bool succeeded) {
     return true;
 }
 
-bool CDownloadThread::EndWith(CHttpClient& client, int messageId, long code,
-                              const std::string& detail) {
-    m_nResultId = messageId;
-    m_strResultText = LoadFormatString(messageId, code);
+template <typename... Args>
+CDownloadThread::Next CDownloadThread::EndWithDetail(RunContext& run, const std::string& detail,
+                                                     MessageId<Args...> message,
+                                                     std::type_identity_t<Args>... args) {
+    m_nResultId = message.id;
+    m_strResultText = FormatMessageText(message, args...);
     m_strResultDetail = detail;
-    client.CloseLocalFile();
-    return false;
+    run.client.CloseLocalFile();
+    return Next::End;
 }
 
-CDownloadThread::Check CDownloadThread::DecideLocalFile(const CInstallDir& folder,
-                                                        const FileEntry& entry,
+template <typename... Args>
+CDownloadThread::Next CDownloadThread::EndWith(RunContext& run, MessageId<Args...> message,
+                                               std::type_identity_t<Args>... args) {
+    return EndWithDetail(run, std::string(), message, args...);
+}
+
+bool CDownloadThread::DownloadAll() {
+    m_nResultId = 0;
+    RunContext run(m_timeouts);
+    run.client.SetStopFlag(&RunningFlag());
+    if (!OpenRun(run)) {
+        return false;
+    }
+    const int32_t count = m_FileList.TotalCount;
+    int32_t index = FirstIndex();
+    if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(count)) {
+        return true;
+    }
+    while (index < count) {
+        FileTask file(index, m_FileList.FileList[static_cast<size_t>(index)]);
+        Next next = BeginFile(run, file);
+        if (next == Next::Step) {
+            next = Decide(run, file);
+        }
+        if (next == Next::Step) {
+            next = Open(run, file);
+        }
+        if (next == Next::Step) {
+            next = Transfer(run, file);
+        }
+        if (next == Next::Step) {
+            next = Verify(run, file);
+        }
+        if (next == Next::End) {
+            return false;
+        }
+        if (next != Next::Again) {
+            ++index;
+        }
+    }
+    return Finish(run);
+}
+
+bool CDownloadThread::OpenRun(RunContext& run) {
+    std::string problem;
+    if (!ValidateFileList(m_FileList, &problem, &m_strInstallFolder)) {
+        g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
+        EndWith(run, IDS_INVALID_FILE_LIST);
+        return false;
+    }
+    if (!CreateInstallFolder(m_strInstallFolder) || run.folder.Open(m_strInstallFolder) != 0) {
+        g_Log.Print(LOG_ERROR, "download sub directory create is failed");
+        EndWith(run, IDS_FOLDER_CREATE_FAILED);
+        return false;
+    }
+    // One run per folder, whichever program runs it: two would write the same files.
+    if (const int error = run.folder.Lock(); error == EWOULDBLOCK) {
+        g_Log.Print(LOG_ERROR, "install folder is held by another run - %s",
+                    m_strInstallFolder.c_str());
+        EndWith(run, IDS_ALREADY_RUNNING);
+        return false;
+    } else if (error != 0) {
+        g_Log.Print(LOG_WARNING, "failed to lock install folder - (%ld)", static_cast<long>(error));
+    }
+    // Only what is not on disk yet needs room; re-fetched files replace bytes already counted.
+    run.missing = MissingBytes(m_FileList, m_strInstallFolder);
+    return true;
+}
+
+int32_t CDownloadThread::FirstIndex() {
+    if (m_nCurrentIndex + 1 == m_FileList.TotalCount) {
+        // The last run stopped at the final file, or completed: start over.
+        m_nCurrentIndex = 0;
+    }
+    m_nTotalDone = 0;
+    return m_nCurrentIndex;
+}
+
+CDownloadThread::Next CDownloadThread::BeginFile(RunContext& run, FileTask& file) {
+    if (!IsRunning()) {
+        return Next::End;
+    }
+    m_nCurrentIndex = file.index;
+    const uint64_t needed = run.missing > run.written ? run.missing - run.written : 0;
+    if (needed > 0 && m_system.FreeSpace(m_strInstallFolder) <= needed) {
+        g_Log.Print(LOG_ERROR, "insufficient free space in disk");
+        return EndWith(run, IDS_INSUFFICIENT_SPACE);
+    }
+    g_Log.Print(LOG_INFO, "download file : (%d) %s", file.index, file.entry.Name.c_str());
+    m_dwFileStartTime.store(m_system.Now());
+    if (const int error = run.folder.MakeFolders(file.entry.Name); error != 0) {
+        const std::string detail =
+            m_strInstallFolder + "/" + file.entry.Name + ": " + std::strerror(error);
+        g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s", static_cast<long>(error),
+                    detail.c_str());
+        return EndWithDetail(run, detail, IDS_FILE_CREATE_FAILED, error);
+    }
+    return Next::Step;
+}
+
+CDownloadThread::Check CDownloadThread::DecideLocalFile(RunContext& run, const FileTask& file,
                                                         uint64_t& localSize) {
+    const FileEntry& entry = file.entry;
     struct stat st {};
-    if (folder.StatBeneath(entry.Name, st) != 0) {
+    if (run.folder.StatBeneath(entry.Name, st) != 0) {
         return Check::Fetch;
     }
     g_Log.Print(LOG_INFO, "file is exist");
     // A link, pipe or device has no size of its own; the open for writing refuses it.
     if (!S_ISREG(st.st_mode)) {
         g_Log.Print(LOG_ERROR, "failed to get file size so re-download");
-        return Check::Fetch;
+        return Check::Replace;
     }
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     if (size > entry.Size) {
         g_Log.Print(LOG_WARNING, "local file is bigger so re-download");
-        return Check::Fetch;
+        return Check::Replace;
     }
     if (size < entry.Size) {
         g_Log.Print(LOG_INFO, "file download relay mode");
@@ -150,343 +291,269 @@ CDownloadThread::Check CDownloadThread::DecideLocalFile(const CInstallDir& folde
         return Check::Resume;
     }
     std::string checksum;
-    const uint32_t code = ChecksumBeneath(folder, entry.Name, checksum, &RunningFlag());
+    const uint32_t code = ChecksumBeneath(run.folder, entry.Name, checksum, &RunningFlag());
     if (code == STOPPED_BY_REQUEST) {
         return Check::Stopped;
     }
     if (code != 0) {
         g_Log.Print(LOG_ERROR, "failed to get file checksum so re-download - (%ld)",
                     static_cast<long>(code));
-        return Check::Fetch;
+        return Check::Replace;
     }
     if (checksum != entry.CheckSum) {
         g_Log.Print(LOG_WARNING, "invalid file checksum so re-download");
-        return Check::Fetch;
+        return Check::Replace;
     }
     g_Log.Print(LOG_INFO, "file checksum is valid so download skip");
     localSize = size;
     return Check::Skip;
 }
 
-bool CDownloadThread::WaitBeforeRetry(std::chrono::milliseconds delay) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point end = Clock::now() + delay;
-    while (IsRunning()) {
-        const Clock::time_point now = Clock::now();
-        if (now >= end) {
-            return true;
-        }
-        std::this_thread::sleep_for(
-            std::min<Clock::duration>(end - now, std::chrono::milliseconds(50)));
+CDownloadThread::Next CDownloadThread::Decide(RunContext& run, FileTask& file) {
+    uint64_t localSize = 0;
+    switch (DecideLocalFile(run, file, localSize)) {
+        case Check::Skip:
+            m_nTotalDone += localSize;
+            if (!PostProgress(file.index, true, localSize, localSize)) {
+                return EndWith(run, IDS_NO_MEMORY_MESSAGE);
+            }
+            return Next::File;
+        case Check::Resume:
+            file.resume = true;
+            file.localSize = localSize;
+            return Next::Step;
+        case Check::Fetch:
+        case Check::Replace:
+        case Check::Stopped:
+            // A stop inside the checksum ends the run at the next step's check.
+            break;
     }
-    return false;
+    return Next::Step;
 }
 
-bool CDownloadThread::DownloadAll() {
-    bool result = true;
-    m_nResultId = 0;
-    CHttpClient client(m_timeouts);
-    client.SetStopFlag(&RunningFlag());
-
-    std::string problem;
-    if (!ValidateFileList(m_FileList, &problem, &m_strInstallFolder)) {
-        g_Log.Print(LOG_ERROR, "invalid file list - %s", problem.c_str());
-        return EndWith(client, 105);
+CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
+    if (!IsRunning()) {
+        return Next::End;
     }
-    // Every path below the folder is opened through this descriptor, following no link.
-    CInstallDir folder;
-    if (!CreateInstallFolder(m_strInstallFolder) || folder.Open(m_strInstallFolder) != 0) {
-        g_Log.Print(LOG_ERROR, "download sub directory create is failed");
-        return EndWith(client, 116);
+    CHttpClient& client = run.client;
+    const std::string url = MakeFileUrl(m_FileList.URL, file.entry.Name);
+    std::string range;
+    if (file.resume) {
+        range = "Range:bytes=" + std::to_string(static_cast<int64_t>(file.localSize)) + "-";
     }
-    // One run per folder, whichever program runs it: two would write the same files.
-    if (const int error = folder.Lock(); error == EWOULDBLOCK) {
-        g_Log.Print(LOG_ERROR, "install folder is held by another run - %s",
-                    m_strInstallFolder.c_str());
-        return EndWith(client, FOLDER_IN_USE);
-    } else if (error != 0) {
-        g_Log.Print(LOG_WARNING, "failed to lock install folder - (%ld)", static_cast<long>(error));
+    bool opened = client.OpenUrl(url, range.c_str(), &file.contentLength, kUserAgent);
+    if (!opened && file.resume && client.LastError() == 416 && IsRunning()) {
+        // The server's file is no longer than the local part: take it whole instead.
+        g_Log.Print(LOG_WARNING, "requested range is not satisfiable so re-download");
+        file.resume = false;
+        file.localSize = 0;
+        range.clear();
+        opened = client.OpenUrl(url, range.c_str(), &file.contentLength, kUserAgent);
     }
-    // Only what is not on disk yet needs room; re-fetched files replace bytes already counted.
-    const uint64_t missing = MissingBytes(m_FileList, m_strInstallFolder);
-    uint64_t written = 0;
-    int32_t failedIndex = -1;
-    int failures = 0;
-
-    const int32_t count = m_FileList.TotalCount;
-    int32_t i = m_nCurrentIndex;
-    if (i + 1 == count) {
-        // The last run stopped at the final file, or completed: start over.
-        i = 0;
-        m_nCurrentIndex = 0;
-    }
-    m_nTotalDone = 0;
-    if (static_cast<uint32_t>(i) >= static_cast<uint32_t>(count)) {
-        return result;
-    }
-
-    for (;;) {
-        const FileEntry& entry = m_FileList.FileList[static_cast<size_t>(i)];
+    if (!opened) {
         if (!IsRunning()) {
-            return false;
+            return Next::End;
         }
-        bool resume = false;
-        uint64_t localSize = 0;
-        uint64_t contentLength = 0;
-        std::string range;
-        m_nCurrentIndex = i;
+        g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s",
+                    static_cast<long>(client.LastError()), client.ErrorDetail().c_str());
+        return EndWithDetail(run, client.ErrorDetail(), IDS_SERVER_UNREACHABLE, client.LastError());
+    }
+    if (file.resume && client.StatusCode() == 200) {
+        // The server ignored the range: the body is the whole file, from its first byte.
+        g_Log.Print(LOG_WARNING, "range request is answered with the whole file");
+        file.resume = false;
+        file.localSize = 0;
+    }
+    // Opened only now, after the wait for the response, through the held folder: a link
+    // planted meanwhile at any level is refused (ELOOP), never written through. O_NONBLOCK:
+    // a FIFO in the file's place must not block the open beyond any stop.
+    const int fd = run.folder.OpenBeneath(
+        file.entry.Name, O_WRONLY | O_CREAT | O_NONBLOCK | (file.resume ? O_APPEND : O_TRUNC),
+        0644);
+    if (fd < 0 || !client.AdoptLocalFile(fd)) {
+        const long error = fd < 0 ? errno : static_cast<long>(client.LastError());
+        const std::string detail =
+            m_strInstallFolder + "/" + file.entry.Name + ": " +
+            (fd < 0 ? std::strerror(static_cast<int>(error)) : client.ErrorDetail());
+        g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s", error, detail.c_str());
+        return EndWithDetail(run, detail, IDS_FILE_CREATE_FAILED, error);
+    }
+    return Next::Step;
+}
 
-        const uint64_t needed = missing > written ? missing - written : 0;
-        if (needed > 0 && GetDiskFreeSize(m_strInstallFolder.c_str()) <= needed) {
-            g_Log.Print(LOG_ERROR, "insufficient free space in disk");
-            return EndWith(client, 108);
-        }
-
-        g_Log.Print(LOG_INFO, "download file : (%d) %s", i, entry.Name.c_str());
-        m_dwFileStartTime.store(TimeGetTime());
-
-        if (const int folderError = folder.MakeFolders(entry.Name); folderError != 0) {
-            const std::string detail =
-                m_strInstallFolder + "/" + entry.Name + ": " + std::strerror(folderError);
-            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s",
-                        static_cast<long>(folderError), detail.c_str());
-            return EndWith(client, 118, folderError, detail);
-        }
-
-        bool lastSkipped = false;
-        switch (DecideLocalFile(folder, entry, localSize)) {
-            case Check::Skip:
-                m_nTotalDone += localSize;
-                if (!PostProgress(i, true, localSize, localSize)) {
-                    return EndWith(client, 117);
-                }
-                if (++i < count) {
-                    continue;
-                }
-                // Earlier files of this run still have to reach the disk below.
-                lastSkipped = true;
-                break;
-            case Check::Resume:
-                resume = true;
-                range = "Range:bytes=" + std::to_string(static_cast<int64_t>(localSize)) + "-";
-                break;
-            case Check::Fetch:
-            case Check::Stopped:
-                localSize = 0;
-                break;
-        }
-        if (lastSkipped) {
+// The file never grows past its listed size: a response that announces or sends more is
+// read only that far, and the checksum decides.
+CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file) {
+    CHttpClient& client = run.client;
+    const FileEntry& entry = file.entry;
+    file.done = file.localSize;
+    file.total = file.contentLength;
+    if (file.resume) {
+        m_nTotalDone += file.localSize;
+        file.overflow = file.contentLength > UINT64_MAX - file.localSize;
+        file.total = file.contentLength + file.localSize;
+    }
+    if (file.total > entry.Size) {
+        file.total = entry.Size;
+    }
+    file.pipelined = !file.overflow && file.total >= kPipelinedHashSize &&
+                     file.hasher.Begin(run.folder.OpenBeneath(entry.Name, O_RDONLY | O_NONBLOCK),
+                                       file.done, &RunningFlag());
+    file.writebackFrom = file.done;
+    bool posted = false;
+    uint32_t lastPost = 0;
+    while (!file.overflow) {
+        if (!IsRunning()) {
+            run.stopped = true;
             break;
         }
-
-        if (!IsRunning()) {
-            return false;
+        const uint64_t room = file.total - file.done;
+        if (room == 0 && file.done == entry.Size && file.done > 0) {
+            file.complete = true;
+            break;
         }
-        const std::string url = MakeFileUrl(m_FileList.URL, entry.Name);
-        bool opened = client.OpenUrl(url, range.c_str(), &contentLength, kUserAgent);
-        if (!opened && resume && client.m_dwLastError == 416 && IsRunning()) {
-            // The server's file is no longer than the local part: take it whole instead.
-            g_Log.Print(LOG_WARNING, "requested range is not satisfiable so re-download");
-            resume = false;
-            localSize = 0;
-            range.clear();
-            opened = client.OpenUrl(url, range.c_str(), &contentLength, kUserAgent);
-        }
-        if (!opened) {
+        const unsigned char* data = nullptr;
+        uint32_t got = 0;
+        const uint32_t want = static_cast<uint32_t>(
+            std::min<uint64_t>(CHttpClient::TRANSFER_BUFFER_SIZE, room > 0 ? room : 1));
+        if (!client.Read(want, data, got)) {
             if (!IsRunning()) {
-                return false;
-            }
-            g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s",
-                        static_cast<long>(client.m_dwLastError), client.m_strErrorDetail.c_str());
-            return EndWith(client, 104, client.m_dwLastError, client.m_strErrorDetail);
-        }
-        if (resume && client.m_Wininet.StatusCode() == 200) {
-            // The server ignored the range: the body is the whole file, from its first byte.
-            g_Log.Print(LOG_WARNING, "range request is answered with the whole file");
-            resume = false;
-            localSize = 0;
-        }
-        // Opened only now, after the wait for the response, through the held folder: a link
-        // planted meanwhile at any level is refused (ELOOP), never written through. O_NONBLOCK:
-        // a FIFO in the file's place must not block the open beyond any stop.
-        const int file = folder.OpenBeneath(
-            entry.Name, O_WRONLY | O_CREAT | O_NONBLOCK | (resume ? O_APPEND : O_TRUNC), 0644);
-        if (file < 0 || !client.AdoptLocalFile(file)) {
-            const long error = file < 0 ? errno : static_cast<long>(client.m_dwLastError);
-            const std::string detail =
-                m_strInstallFolder + "/" + entry.Name + ": " +
-                (file < 0 ? std::strerror(static_cast<int>(error)) : client.m_strErrorDetail);
-            g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s", error,
-                        detail.c_str());
-            return EndWith(client, 118, error, detail);
-        }
-
-        // Transfer. The file never grows past its listed size: a response that announces or
-        // sends more is read only that far, and the checksum decides.
-        uint64_t done = localSize;
-        uint64_t total = contentLength;
-        bool overflow = false;
-        if (resume) {
-            m_nTotalDone += localSize;
-            overflow = contentLength > UINT64_MAX - localSize;
-            total = contentLength + localSize;
-        }
-        if (total > entry.Size) {
-            total = entry.Size;
-        }
-        CFileHasher hasher;
-        const bool pipelined = !overflow && total >= kPipelinedHashSize &&
-                               hasher.Begin(folder.OpenBeneath(entry.Name, O_RDONLY | O_NONBLOCK),
-                                            done, &RunningFlag());
-        uint64_t writebackFrom = done;
-        bool posted = false;
-        uint32_t lastPost = 0;
-        int percent = 0;
-        bool complete = false;
-        while (!overflow) {
-            if (!IsRunning()) {
-                result = false;
+                run.stopped = true;
                 break;
             }
-            const uint64_t room = total - done;
-            if (room == 0 && done == entry.Size && done > 0) {
-                complete = true;
+            const long error = client.LastError();
+            const std::string detail = client.ReadErrorText();
+            client.CloseLocalFile();
+            g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error, detail.c_str());
+            return EndWithDetail(run, detail, IDS_NETWORK_UNSTABLE, error);
+        }
+        if (got > room) {
+            got = static_cast<uint32_t>(room);
+        }
+        if (const int error = WriteAll(client.LocalFile(), data, got); error != 0) {
+            client.CloseLocalFile();
+            g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", static_cast<long>(error));
+            return IsDiskFull(error) ? EndWith(run, IDS_INSUFFICIENT_SPACE)
+                                     : EndWith(run, IDS_NETWORK_UNSTABLE, error);
+        }
+        if (got == 0) {
+            if (file.done >= file.total) {
+                file.complete = true;
                 break;
             }
-            uint32_t got = 0;
-            const uint32_t want = static_cast<uint32_t>(
-                std::min<uint64_t>(CHttpClient::TRANSFER_BUFFER_SIZE, room > 0 ? room : 1));
-            if (!client.m_Wininet.Read(client.m_Buffer, want, got)) {
-                if (!IsRunning()) {
-                    result = false;
-                    break;
-                }
-                const long error = client.m_Wininet.m_dwLastError;
-                const std::string detail = client.m_Wininet.ErrorText();
-                client.CloseLocalFile();
-                g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error,
-                            detail.c_str());
-                return EndWith(client, 119, error, detail);
-            }
-            if (got > room) {
-                got = static_cast<uint32_t>(room);
-            }
-            if (const int error = WriteAll(client.m_hFile, client.m_Buffer, got); error != 0) {
-                client.CloseLocalFile();
-                g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", static_cast<long>(error));
-                return EndWith(client, IsDiskFull(error) ? 108 : 119, error);
-            }
-            if (got == 0) {
-                if (done >= total) {
-                    complete = true;
-                    break;
-                }
-                client.CloseLocalFile();
-                g_Log.Print(LOG_ERROR,
-                            "failed to download file - %s (contentSize:%" PRIu64
-                            ", totalRead:%" PRIu64 ")",
-                            entry.Name.c_str(), total, done);
-                return EndWith(client, 119, STOPPED_BY_REQUEST);
-            }
-            m_nTotalDone += got;
-            written += got;
-            done += got;
-            if (pipelined) {
-                hasher.Advance(done);
-            }
-            if (done - writebackFrom >= kWritebackStep) {
-                ::sync_file_range(client.m_hFile, static_cast<off_t>(writebackFrom),
-                                  static_cast<off_t>(done - writebackFrom), SYNC_FILE_RANGE_WRITE);
-                writebackFrom = done;
-            }
-            percent =
-                static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * 100);
-            const uint32_t now = TimeGetTime();
-            bool post = false;
-            if (!posted || now - lastPost >= kPostIntervalMs) {
-                lastPost = now;
-                posted = true;
-                post = true;
-            } else if (percent == 100) {
-                post = true;
-            }
-            if (post && !PostProgress(i, false, total, done)) {
-                client.CloseLocalFile();
-                return EndWith(client, 117);
-            }
+            client.CloseLocalFile();
+            g_Log.Print(LOG_ERROR,
+                        "failed to download file - %s (contentSize:%" PRIu64 ", totalRead:%" PRIu64
+                        ")",
+                        entry.Name.c_str(), file.total, file.done);
+            return EndWith(run, IDS_NETWORK_UNSTABLE, STOPPED_BY_REQUEST);
         }
-        if (complete && done > writebackFrom) {
-            // Start writing the rest out now; the flush before success then waits for less.
-            ::sync_file_range(client.m_hFile, static_cast<off_t>(writebackFrom), 0,
-                              SYNC_FILE_RANGE_WRITE);
+        m_nTotalDone += got;
+        run.written += got;
+        file.done += got;
+        if (file.pipelined) {
+            file.hasher.Advance(file.done);
         }
-        client.CloseLocalFile();
-        client.m_Wininet.Close();
-        if (complete && percent != 100) {
-            // A body that ended without a byte (an empty file, or an empty answer to a range
-            // request) is verified like any other: only the checksum may call it complete.
-            percent = 100;
-            if (!PostProgress(i, false, total, done)) {
-                return EndWith(client, 117);
-            }
+        if (file.done - file.writebackFrom >= kWritebackStep) {
+            m_system.StartWriteback(client.LocalFile(), file.writebackFrom,
+                                    file.done - file.writebackFrom);
+            file.writebackFrom = file.done;
         }
-
-        if (percent == 100) {
-            struct stat st {};
-            if (folder.StatBeneath(entry.Name, st) != 0 || !S_ISREG(st.st_mode)) {
-                g_Log.Print(LOG_ERROR, "(100%%) failed to check file size");
-                return EndWith(client, 120);
-            }
-            std::string checksum;
-            const uint32_t code =
-                pipelined ? hasher.Finish(checksum)
-                          : ChecksumBeneath(folder, entry.Name, checksum, &RunningFlag());
-            if (code != 0) {
-                if (code != STOPPED_BY_REQUEST) {
-                    g_Log.Print(LOG_ERROR, "(100%%) failed to get file checksum - (%ld)",
-                                static_cast<long>(code));
-                }
-                return EndWith(client, 121);
-            }
-            if (checksum == entry.CheckSum) {
-                g_Log.Print(LOG_INFO, "(100%%) file download success");
-                failures = 0;
-            } else {
-                if (failedIndex != i) {
-                    failedIndex = i;
-                    failures = 0;
-                }
-                // A file that never matches (changed on the server, or always answered
-                // wrongly) is not fetched in a tight loop for ever.
-                if (++failures >= MAX_CHECKSUM_FAILURES) {
-                    g_Log.Print(LOG_ERROR, "(100%%) file checksum keeps failing - %s (%d tries)",
-                                entry.Name.c_str(), failures);
-                    return EndWith(client, 121);
-                }
-                g_Log.Print(LOG_WARNING, "(100%%) invalid file checksum so re-download");
-                if (!m_retryDelays.empty() &&
-                    !WaitBeforeRetry(m_retryDelays[std::min<size_t>(
-                        static_cast<size_t>(failures - 1), m_retryDelays.size() - 1)])) {
-                    return false;
-                }
-                --i;
-            }
+        file.percent = static_cast<int>(static_cast<double>(file.done) /
+                                        static_cast<double>(file.total) * 100);
+        const uint32_t now = m_system.Now();
+        bool post = false;
+        if (!posted || now - lastPost >= kPostIntervalMs) {
+            lastPost = now;
+            posted = true;
+            post = true;
+        } else if (file.percent == 100) {
+            post = true;
         }
-
-        if (++i < count) {
-            continue;
-        }
-        break;
-    }
-
-    if (result) {
-        // Success is reported only once every byte written is on disk.
-        const int error = ::syncfs(folder.Fd()) != 0 ? errno : 0;
-        if (error != 0) {
-            g_Log.Print(LOG_ERROR, "failed to flush files to disk - (%ld)",
-                        static_cast<long>(error));
-            return EndWith(client, IsDiskFull(error) ? 108 : 118, error);
+        if (post && !PostProgress(file.index, false, file.total, file.done)) {
+            client.CloseLocalFile();
+            return EndWith(run, IDS_NO_MEMORY_MESSAGE);
         }
     }
-    return result;
+    if (file.complete && file.done > file.writebackFrom) {
+        // Start writing the rest out now; the flush before success then waits for less.
+        m_system.StartWriteback(client.LocalFile(), file.writebackFrom, 0);
+    }
+    client.CloseLocalFile();
+    client.CloseRequest();
+    if (file.complete && file.percent != 100) {
+        // A body that ended without a byte (an empty file, or an empty answer to a range
+        // request) is verified like any other: only the checksum may call it complete.
+        file.percent = 100;
+        if (!PostProgress(file.index, false, file.total, file.done)) {
+            return EndWith(run, IDS_NO_MEMORY_MESSAGE);
+        }
+    }
+    return Next::Step;
+}
+
+// A file whose bytes all arrived is verified even when a stop came right after them.
+CDownloadThread::Next CDownloadThread::Verify(RunContext& run, FileTask& file) {
+    if (file.percent != 100) {
+        return Next::File;
+    }
+    const FileEntry& entry = file.entry;
+    struct stat st {};
+    if (run.folder.StatBeneath(entry.Name, st) != 0 || !S_ISREG(st.st_mode)) {
+        g_Log.Print(LOG_ERROR, "(100%%) failed to check file size");
+        return EndWith(run, IDS_FILE_SIZE_FAILED);
+    }
+    std::string checksum;
+    const uint32_t code = file.pipelined
+                              ? file.hasher.Finish(checksum)
+                              : ChecksumBeneath(run.folder, entry.Name, checksum, &RunningFlag());
+    if (code != 0) {
+        if (code != STOPPED_BY_REQUEST) {
+            g_Log.Print(LOG_ERROR, "(100%%) failed to get file checksum - (%ld)",
+                        static_cast<long>(code));
+        }
+        return EndWith(run, IDS_CHECKSUM_FAILED);
+    }
+    if (checksum == entry.CheckSum) {
+        g_Log.Print(LOG_INFO, "(100%%) file download success");
+        run.failures = 0;
+        return Next::File;
+    }
+    if (run.failedIndex != file.index) {
+        run.failedIndex = file.index;
+        run.failures = 0;
+    }
+    // A file that never matches (changed on the server, or always answered wrongly) is not
+    // fetched in a tight loop for ever.
+    if (++run.failures >= MAX_CHECKSUM_FAILURES) {
+        g_Log.Print(LOG_ERROR, "(100%%) file checksum keeps failing - %s (%d tries)",
+                    entry.Name.c_str(), run.failures);
+        return EndWith(run, IDS_CHECKSUM_FAILED);
+    }
+    g_Log.Print(LOG_WARNING, "(100%%) invalid file checksum so re-download");
+    if (!m_retryDelays.empty()) {
+        const size_t step =
+            std::min<size_t>(static_cast<size_t>(run.failures - 1), m_retryDelays.size() - 1);
+        if (!m_system.Wait(m_retryDelays[step], RunningFlag())) {
+            return Next::End;
+        }
+    }
+    return Next::Again;
+}
+
+bool CDownloadThread::Finish(RunContext& run) {
+    if (run.stopped) {
+        return false;
+    }
+    // Success is reported only once every byte written is on disk.
+    if (const int error = m_system.Flush(run.folder.Fd()); error != 0) {
+        g_Log.Print(LOG_ERROR, "failed to flush files to disk - (%ld)", static_cast<long>(error));
+        if (IsDiskFull(error)) {
+            EndWith(run, IDS_INSUFFICIENT_SPACE);
+        } else {
+            EndWith(run, IDS_FILE_CREATE_FAILED, error);
+        }
+        return false;
+    }
+    return true;
 }

@@ -1,75 +1,125 @@
 // The worker that brings an install folder into line with a file list.
 // Thread: created, started, stopped and destroyed by its owner; runs on its own thread and
-// reaches the owner only through the notify sink, which must outlive the worker.
+// reaches the owner only through the notify sink, which must outlive the worker. The owner
+// calls the setters only while no run is active, except SetNotifySink and SetFileStartTime.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "download/download_notify.h"
 #include "download/file_list.h"
+#include "download/http_timeouts.h"
 #include "download/thread.h"
-#include "download/wininet.h"
+#include "platform/message_id.h"
 
-class CHttpClient;
-class CInstallDir;
+class IWorkerSystem;
 
 class CDownloadThread : public CThread {
 public:
+    // system, when given, must outlive the worker; by default the real one.
     CDownloadThread(const CFileList& fileList, IDownloadNotify* notify, std::string installFolder,
-                    const HttpTimeouts& timeouts = HttpTimeouts{});
-    // Stops a running thread and waits for it; the owner clears m_hNotifyWnd first when its
-    // sink is going away.
+                    const HttpTimeouts& timeouts = HttpTimeouts{}, IWorkerSystem* system = nullptr);
+    // Stops a running thread and waits for it; the owner clears the sink first when it is
+    // going away.
     ~CDownloadThread() override;
 
-    // One run over the list from m_nCurrentIndex; true when every file was processed.
+    // One run over the list from CurrentIndex(); true when every file was processed.
     bool DownloadAll();
     // False only when the record could not be allocated. Without a sink it is dropped.
     bool PostProgress(int32_t index, bool skipped, uint64_t fileTotal, uint64_t fileDone);
     bool PostEndOfRun(bool succeeded);
 
-    std::atomic<IDownloadNotify*> m_hNotifyWnd{nullptr};
-    const CFileList m_FileList;
-    // Written by the owner only while no run is active.
-    std::string m_strInstallFolder;
+    // Where the records go; null drops them. Any thread.
+    void SetNotifySink(IDownloadNotify* sink) { m_hNotifyWnd.store(sink); }
+    const CFileList& FileList() const { return m_FileList; }
+    const std::string& InstallFolder() const { return m_strInstallFolder; }
+    void SetInstallFolder(const std::string& folder) { m_strInstallFolder = folder; }
+    // Millisecond clock at which the current file was started; the owner may move it after
+    // a stop and a new start to re-base its file clock. Any thread.
+    uint32_t FileStartTime() const { return m_dwFileStartTime.load(); }
+    void SetFileStartTime(uint32_t time) { m_dwFileStartTime.store(time); }
+    // The file the last run was at when it ended; the next run goes on from there.
+    int32_t CurrentIndex() const { return m_nCurrentIndex; }
+    // Bytes of the list present after the last run (skipped, resumed and downloaded).
+    uint64_t TotalDone() const { return m_nTotalDone; }
     // Message of the error that ended the last failed run; kept until the next failure.
-    std::string m_strResultText;
-    // What failed in words, beside m_strResultText; empty when there is nothing to add.
-    std::string m_strResultDetail;
-    int32_t m_nCurrentIndex = 0;
-    // The owner may move it after a stop and a new start to re-base its file clock.
-    std::atomic<uint32_t> m_dwFileStartTime{0};
-    uint64_t m_nTotalDone = 0;
+    const std::string& ResultText() const { return m_strResultText; }
+    // What failed in words, beside ResultText(); empty when there is nothing to add.
+    const std::string& ResultDetail() const { return m_strResultDetail; }
 
     // A download that fails its checksum is fetched again after these waits (the last one
-    // repeats); after MAX_CHECKSUM_FAILURES failures in a row on one file the run ends. Set
-    // by the owner only while no run is active.
+    // repeats; none: at once); after MAX_CHECKSUM_FAILURES failures in a row on one file the
+    // run ends.
     static constexpr int MAX_CHECKSUM_FAILURES = 5;
-    std::vector<std::chrono::milliseconds> m_retryDelays{
-        std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4),
-        std::chrono::seconds(8)};
+    void SetRetryDelays(std::vector<std::chrono::milliseconds> delays) {
+        m_retryDelays = std::move(delays);
+    }
 
     // Message id of the error that ended the last run; 0 when it succeeded or was stopped,
     // FOLDER_IN_USE when another run holds the install folder. Read once the run has ended.
-    static constexpr int FOLDER_IN_USE = 106;
+    static constexpr int FOLDER_IN_USE = IDS_ALREADY_RUNNING;
     int ResultMessageId() const { return m_nResultId; }
 
 protected:
     void Run() override;
 
 private:
-    enum class Check { Fetch, Resume, Skip, Stopped };
-    Check DecideLocalFile(const CInstallDir& folder, const FileEntry& entry, uint64_t& localSize);
-    // False when a stop came during the wait.
-    bool WaitBeforeRetry(std::chrono::milliseconds delay);
-    // Sets the result text from the message table (and the detail) and closes the target;
-    // returns false.
-    bool EndWith(CHttpClient& client, int messageId, long code = 0,
-                 const std::string& detail = std::string());
+    struct RunContext;
+    struct FileTask;
+    // What a step leaves the run to do next.
+    enum class Next {
+        Step,   // the file's next step
+        File,   // the next file: this one is done, skipped, or left behind by a stop
+        Again,  // this file once more, from its decision
+        End,    // nothing: the run is over (a failure with its message, or a stop)
+    };
+    enum class Check { Fetch, Replace, Resume, Skip, Stopped };
+
+    // ---- The steps of a run, in order ----
+    // Checks the list, opens and locks the install folder.
+    bool OpenRun(RunContext& run);
+    // The file to begin with; resets the run's counts.
+    int32_t FirstIndex();
+    // Room for the rest, the log line, the file clock and the file's folders.
+    Next BeginFile(RunContext& run, FileTask& file);
+    // Skip, resume, replace or fetch, from the local file.
+    Next Decide(RunContext& run, FileTask& file);
+    // The request (with its range, once more without it after a 416) and the local file.
+    Next Open(RunContext& run, FileTask& file);
+    // Body to disk, at most the listed size, with progress records and the pipelined hash.
+    Next Transfer(RunContext& run, FileTask& file);
+    // The MD5 of the bytes on disk; a mismatch fetches again after a wait, a few times.
+    Next Verify(RunContext& run, FileTask& file);
+    // After the last file: the flush before success.
+    bool Finish(RunContext& run);
+
+    Check DecideLocalFile(RunContext& run, const FileTask& file, uint64_t& localSize);
+    // Sets the result text and id from the message (and the detail) and closes the target;
+    // returns End.
+    template <typename... Args>
+    Next EndWith(RunContext& run, MessageId<Args...> message, std::type_identity_t<Args>... args);
+    template <typename... Args>
+    Next EndWithDetail(RunContext& run, const std::string& detail, MessageId<Args...> message,
+                       std::type_identity_t<Args>... args);
+
+    std::atomic<IDownloadNotify*> m_hNotifyWnd{nullptr};
+    const CFileList m_FileList;
+    std::string m_strInstallFolder;
+    std::string m_strResultText;
+    std::string m_strResultDetail;
+    int32_t m_nCurrentIndex = 0;
+    std::atomic<uint32_t> m_dwFileStartTime{0};
+    uint64_t m_nTotalDone = 0;
+    std::vector<std::chrono::milliseconds> m_retryDelays{
+        std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4),
+        std::chrono::seconds(8)};
 
     HttpTimeouts m_timeouts;
+    IWorkerSystem& m_system;
     int m_nResultId = 0;
 };

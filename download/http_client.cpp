@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -54,6 +55,15 @@ bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t*
         *contentLength = m_Wininet.ContentLength() < 0
                              ? UINT64_MAX
                              : static_cast<uint64_t>(m_Wininet.ContentLength());
+    }
+    return true;
+}
+
+bool CHttpClient::Read(uint32_t want, const unsigned char*& data, uint32_t& count) {
+    data = m_Buffer;
+    if (!m_Wininet.Read(m_Buffer, std::min(want, TRANSFER_BUFFER_SIZE), count)) {
+        m_dwLastError = m_Wininet.m_dwLastError;
+        return false;
     }
     return true;
 }

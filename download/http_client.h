@@ -37,6 +37,20 @@ public:
     // is a regular file.
     bool AdoptLocalFile(int fd);
     void CloseLocalFile();
+    // The descriptor of the target, or -1.
+    int LocalFile() const { return m_hFile; }
+
+    // Hands out up to want body bytes of the open request in data (valid until the next
+    // call); count 0 means the body has ended. False with the libcurl code in LastError().
+    bool Read(uint32_t want, const unsigned char*& data, uint32_t& count);
+    // Ends the open request; the connection stays for reuse when it can.
+    void CloseRequest() { m_Wininet.Close(); }
+    // The status of the answer to the last OpenUrl.
+    long StatusCode() const { return m_Wininet.StatusCode(); }
+    uint32_t LastError() const { return m_dwLastError; }
+    const std::string& ErrorDetail() const { return m_strErrorDetail; }
+    // libcurl's words for the failure of the last Read.
+    std::string ReadErrorText() const { return m_Wininet.ErrorText(); }
 
     void SetStopFlag(const std::atomic<bool>* running) { m_Wininet.SetStopFlag(running); }
 

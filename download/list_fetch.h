@@ -8,7 +8,7 @@
 #include <string>
 
 #include "download/file_list.h"
-#include "download/wininet.h"
+#include "download/http_timeouts.h"
 
 constexpr const char* INSTALLER_VERSION = "2023.08.14.01";
 // Far above any real list (a few hundred bytes per file) and far below what could hurt.

@@ -10,11 +10,7 @@
 #include <memory>
 #include <string>
 
-struct HttpTimeouts {
-    long connectMs = 30000;
-    // A transfer that brings (almost) no data for this long is aborted.
-    long stallSeconds = 30;
-};
+#include "download/http_timeouts.h"
 
 class CWininet {
 public:

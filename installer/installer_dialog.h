@@ -18,7 +18,7 @@
 #include "core/user_prompt.h"
 #include "download/download_notify.h"
 #include "download/download_queue.h"
-#include "download/wininet.h"
+#include "download/http_timeouts.h"
 
 class CDownloadThread;
 class IPrerequisiteWarningDialog;

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "platform/log.h"
+#include "platform/message_id.h"
 #include "platform/shell_folder.h"
-#include "platform/string_table.h"
 
 namespace {
 
@@ -104,5 +104,5 @@ void ShowPrerequisiteWarning(bool bVcRuntimeInstalled, bool bDirectXInstalled,
         bDirectXMissing = true;
         g_Log.Print(LOG_INFO, "DirectX Runtime is not installed");
     }
-    dialog.DoModal(LoadFormatString(132), bRedistMissing, bDirectXMissing);
+    dialog.DoModal(FormatMessageText(IDS_PREREQUISITE_MISSING), bRedistMissing, bDirectXMissing);
 }

@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 #include "platform/disk.h"
-#include "platform/string_table.h"
+#include "platform/message_id.h"
 #include "platform/text_format.h"
 
 namespace {
@@ -154,7 +154,7 @@ void CFolderBrowserDlg::OnSelectionChanged(const std::string& localPath) {
     }
     const std::string freeText = FormatSizeText(GetDiskFreeSize(localPath.c_str()));
     m_stStatusText->setText(QString::fromStdString(
-        LoadFormatString(103, m_strTotalSizeText.c_str(), freeText.c_str())));
+        FormatMessageText(IDS_NEED_FREE_SPACE, m_strTotalSizeText.c_str(), freeText.c_str())));
 }
 
 bool CFolderBrowserDlg::OnMakeNewFolder() {

@@ -216,7 +216,7 @@ TEST_F(SessionTest, SessionStartFillsTheLabelsAndEntersReady) {
     EXPECT_EQ(ButtonsShown(), kReady);
     EXPECT_EQ(session.State(), RunState::Ready);
     ASSERT_NE(session.Worker(), nullptr);
-    EXPECT_EQ(session.Worker()->m_strInstallFolder, m_folder);
+    EXPECT_EQ(session.Worker()->InstallFolder(), m_folder);
     EXPECT_FALSE(session.Worker()->IsRunning());
     EXPECT_TRUE(Logged("download thread create success"));
     EXPECT_TRUE(m_view.timers.empty());
@@ -552,7 +552,7 @@ TEST_F(SessionTest, ChangeFolderShowsTheChoiceWithItsFreeSpaceAndMovesTheWorker)
     session.OnChangeFolderCommand();
     EXPECT_EQ(m_view.GetItemText(IDC_INSTALL_PATH), chosen);
     EXPECT_EQ(m_view.GetItemText(IDC_AVAILABLE_SPACE), "3.00 MB");
-    EXPECT_EQ(session.Worker()->m_strInstallFolder, chosen);
+    EXPECT_EQ(session.Worker()->InstallFolder(), chosen);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // quellbridger-cli end to end: the built program run as a child process against nginx and the
 // fault server, with its home and log folders inside a sandbox.
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 

@@ -1,4 +1,5 @@
 // Fetching and reading the file list at session start, against the fault server.
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -2,6 +2,7 @@
 // breaks the middle file in one way or another. Every case checks what the run reported,
 // what is on disk afterwards (never more than the listed bytes, never wrong bytes kept as
 // done), and that the next run against healthy routes ends with every file's MD5 right.
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "download/download_queue.h"
 #include "download/download_thread.h"
+#include "download/http_client.h"
 #include "download/list_fetch.h"
 #include "faults/faults_support.h"
 #include "platform/string_table.h"
@@ -76,6 +78,41 @@ std::vector<std::string> RangesFor(const FaultServer& server, const std::string&
     return ranges;
 }
 
+// The lines of the file's part of a run: from its "download file" line to the next file's.
+std::vector<std::string> LinesOfFile(const std::vector<std::string>& lines,
+                                     const std::string& name) {
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+        const bool fileLine = line.find("download file : (") != std::string::npos;
+        if (fileLine && !out.empty()) {
+            break;
+        }
+        if (!out.empty() || (fileLine && line.ends_with(") " + name))) {
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+// The records of a file's transfer (not of its skip), in order.
+std::vector<DownloadProgress> TransferRecords(const RunOutcome& run, int32_t index) {
+    std::vector<DownloadProgress> out;
+    for (const auto& record : run.progress) {
+        if (record->nFileIndex == index && record->bSkipped == 0) {
+            out.push_back(*record);
+        }
+    }
+    return out;
+}
+
+uint64_t ListTotal(const Corpus& corpus) {
+    uint64_t total = 0;
+    for (const CorpusFile& file : corpus) {
+        total += file.bytes.size();
+    }
+    return total;
+}
+
 std::string Network(long code) {
     return LoadFormatString(119, code);
 }
@@ -103,6 +140,16 @@ struct FaultCase {
     // The Range headers of the faulty run's requests for data/b.bin, when they matter.
     std::optional<std::vector<std::string>> bRanges;
     bool closedPort = false;  // the list's address is a port where nobody listens
+    // data/b.bin's log lines in the faulty run, from its "download file" line on.
+    std::optional<std::vector<std::string>> bLog = std::nullopt;
+    // The faulty run's first record of data/b.bin shows more than this many bytes and at
+    // most one read more: where the transfer began.
+    std::optional<uint64_t> bStartsFrom = std::nullopt;
+    // The run counts every byte of the list once, and every record of data/b.bin shows its
+    // listed size.
+    bool countedOnce = false;
+    // The bytes of data/b.bin after a failed run, at least and at most.
+    std::optional<std::pair<uint64_t, uint64_t>> bPartial = std::nullopt;
 };
 
 // Cases are named by their id in failure messages.
@@ -146,16 +193,33 @@ std::vector<FaultCase> Cases() {
          [](const Context& c) { BreakB(c, [](FaultRoute& r) { r.cutAfter = 0; }); }, std::nullopt,
          false, Network(99),
          "failed to download file - data/b.bin (contentSize:300000, totalRead:0)", After::Partial,
-         std::vector<std::string>{""}},
+         std::vector<std::string>{""}, false, std::nullopt, std::nullopt, false,
+         std::pair<uint64_t, uint64_t>{0, 0}},
+        {"CutInMidBody",
+         [](const Context& c) { BreakB(c, [](FaultRoute& r) { r.cutAfter = 100000; }); },
+         std::nullopt, false, Network(99),
+         "ERROR failed to download file - data/b.bin (contentSize:300000, totalRead:100000)",
+         After::Partial, std::vector<std::string>{""}, false, std::nullopt, std::nullopt, false,
+         std::pair<uint64_t, uint64_t>{100000, 100000}},
+        // A reset is a network error with libcurl's own code, not the short-body 99.
         {"ResetInMidBody",
          [](const Context& c) { BreakB(c, [](FaultRoute& r) { r.resetAfter = 100000; }); },
          std::nullopt, false, Network(CURLE_RECV_ERROR), "failed to download file - (56)",
-         After::Partial, std::vector<std::string>{""}},
+         After::Partial, std::vector<std::string>{""}, false, std::nullopt, std::nullopt, false,
+         std::pair<uint64_t, uint64_t>{0, 100000}},
         // 2. The range ignored: 200 with the whole file, written from the start, once.
         {"RangeIgnored",
          [](const Context& c) { BreakB(c, [](FaultRoute& r) { r.ignoreRange = true; }); }, prefix,
          true, "", "range request is answered with the whole file", After::Complete,
-         std::vector<std::string>{"bytes=50000-"}},
+         std::vector<std::string>{"bytes=50000-"}, false,
+         std::vector<std::string>{
+             "INFO download file : (1) data/b.bin",
+             "INFO file is exist",
+             "INFO file download relay mode",
+             "WARNING range request is answered with the whole file",
+             "INFO (100%) file download success",
+         },
+         0, true},
         // 3. 206 from another offset than the one asked for.
         {"PartFromTheStart",
          [](const Context& c) {
@@ -175,18 +239,50 @@ std::vector<FaultCase> Cases() {
              c.server.SetRouteSequence("/" + kB, {Refused416(kHtml416), Route([](FaultRoute&) {})});
          },
          prefix, true, "", "requested range is not satisfiable so re-download", After::Complete,
-         std::vector<std::string>{"bytes=50000-", ""}},
+         std::vector<std::string>{"bytes=50000-", ""}, false,
+         std::vector<std::string>{
+             "INFO download file : (1) data/b.bin",
+             "INFO file is exist",
+             "INFO file download relay mode",
+             "WARNING requested range is not satisfiable so re-download",
+             "INFO (100%) file download success",
+         },
+         0, true},
         {"NotSatisfiableWithoutBody",
          [](const Context& c) {
              c.server.SetRouteSequence("/" + kB, {Refused416(""), Route([](FaultRoute&) {})});
          },
          prefix, true, "", "requested range is not satisfiable so re-download", After::Complete,
-         std::vector<std::string>{"bytes=50000-", ""}},
+         std::vector<std::string>{"bytes=50000-", ""}, false,
+         std::vector<std::string>{
+             "INFO download file : (1) data/b.bin",
+             "INFO file is exist",
+             "INFO file download relay mode",
+             "WARNING requested range is not satisfiable so re-download",
+             "INFO (100%) file download success",
+         },
+         0, true},
         // 5. A local file longer than listed, and one with a wrong byte at the right length.
         {"LocalFileLonger", [](const Context&) {}, RightB() + MakeBytes(1000, 9), true, "",
-         "local file is bigger so re-download", After::Complete, std::vector<std::string>{""}},
+         "local file is bigger so re-download", After::Complete, std::vector<std::string>{""},
+         false,
+         std::vector<std::string>{
+             "INFO download file : (1) data/b.bin",
+             "INFO file is exist",
+             "WARNING local file is bigger so re-download",
+             "INFO (100%) file download success",
+         },
+         0, true},
         {"LocalFileCorrupted", [](const Context&) {}, Flipped(RightB(), 123456), true, "",
-         "invalid file checksum so re-download", After::Complete, std::vector<std::string>{""}},
+         "invalid file checksum so re-download", After::Complete, std::vector<std::string>{""},
+         false,
+         std::vector<std::string>{
+             "INFO download file : (1) data/b.bin",
+             "INFO file is exist",
+             "WARNING invalid file checksum so re-download",
+             "INFO (100%) file download success",
+         },
+         0, true},
         // 6. Endless data.
         {"ChunkedWithoutEnd",
          [](const Context& c) {
@@ -324,14 +420,14 @@ TEST_P(FaultInjection, RunEndsCleanlyAndTheNextRunCompletes) {
     c.fault(Context{server, box.Path()});
     const auto before = Tree(box.Path(), {"install", "log"});
 
-    LogCapture log(box.Path() / "log");
+    LogCapture log(box.Path() / "log", true);
     std::optional<ClosedPort> closed;
     const std::string faultUrl = c.closedPort ? closed.emplace().BaseUrl() : server.BaseUrl();
     CDownloadQueue queue;
     auto worker = std::make_unique<CDownloadThread>(MakeList(faultUrl, corpus), &queue,
                                                     install.string(), kQuick);
     // A download found wrong is fetched again after a wait; short here.
-    worker->m_retryDelays = {std::chrono::milliseconds(20)};
+    worker->SetRetryDelays({std::chrono::milliseconds(20)});
     const auto begin = Clock::now();
     const RunOutcome run = RunToEnd(*worker, queue);
     ASSERT_TRUE(run.result);
@@ -343,6 +439,23 @@ TEST_P(FaultInjection, RunEndsCleanlyAndTheNextRunCompletes) {
     }
     if (c.bRanges) {
         EXPECT_EQ(RangesFor(server, "/" + kB), *c.bRanges);
+    }
+    if (c.bLog) {
+        EXPECT_EQ(LinesOfFile(log.Lines(), kB), *c.bLog);
+    }
+    const std::vector<DownloadProgress> bRecords = TransferRecords(run, 1);
+    if (c.bStartsFrom) {
+        ASSERT_FALSE(bRecords.empty());
+        EXPECT_GT(bRecords.front().nFileDone, *c.bStartsFrom);
+        EXPECT_LE(bRecords.front().nFileDone, *c.bStartsFrom + CHttpClient::TRANSFER_BUFFER_SIZE);
+    }
+    if (c.countedOnce) {
+        EXPECT_EQ(worker->TotalDone(), ListTotal(corpus));
+        for (const DownloadProgress& record : bRecords) {
+            EXPECT_EQ(record.nFileTotal, RightB().size());
+        }
+        ASSERT_FALSE(bRecords.empty());
+        EXPECT_EQ(bRecords.back().nFileDone, RightB().size());
     }
 
     // No record ever counted more of a file than its listed size.
@@ -363,14 +476,26 @@ TEST_P(FaultInjection, RunEndsCleanlyAndTheNextRunCompletes) {
             EXPECT_TRUE(fs::exists(b));
             EXPECT_LT(FileSize(b), RightB().size());
             EXPECT_EQ(CheckPrefixes(install, corpus), "");
+            if (c.bPartial) {
+                EXPECT_GE(FileSize(b), c.bPartial->first);
+                EXPECT_LE(FileSize(b), c.bPartial->second);
+            }
             break;
         case After::Complete:
             EXPECT_TRUE(ReadFileBytes(b) == RightB());
             break;
     }
+    if (c.succeeds) {
+        // Nothing but the listed files and their folders in the install folder.
+        std::vector<std::string> entries;
+        for (const auto& [entry, what] : Tree(install)) {
+            entries.push_back(entry);
+        }
+        EXPECT_EQ(entries, (std::vector<std::string>{"a.bin", "c.bin", "data", "data/b.bin"}));
+    }
     EXPECT_EQ(fs::exists(install / "c.bin"), c.succeeds);
     if (!c.succeeds) {
-        EXPECT_EQ(worker->m_nCurrentIndex, 1);
+        EXPECT_EQ(worker->CurrentIndex(), 1);
     }
     // Nothing was written outside the install folder.
     EXPECT_EQ(Tree(box.Path(), {"install", "log"}), before);

@@ -2,6 +2,7 @@
 // must refuse it before a single byte is written anywhere. The sandbox is snapshot before
 // and after each run; the files every escaping name points at are served, so a name that got
 // through would show up on disk.
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

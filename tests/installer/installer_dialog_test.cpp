@@ -407,8 +407,8 @@ TEST_F(InstallerDialogTest, SessionStartTakesALongListAndFillsTheLabels) {
     }
     EXPECT_EQ(ButtonsOf(*dlg), kReady);
     ASSERT_NE(dlg->Worker(), nullptr);
-    EXPECT_EQ(dlg->Worker()->m_strInstallFolder, DefaultFolder());
-    EXPECT_EQ(dlg->Worker()->m_FileList.FileList.size(), 200u);
+    EXPECT_EQ(dlg->Worker()->InstallFolder(), DefaultFolder());
+    EXPECT_EQ(dlg->Worker()->FileList().FileList.size(), 200u);
     EXPECT_FALSE(dlg->Worker()->IsRunning());
     for (const char* line : {"log initialize success", "file list download success",
                              "file list deserialize success", "download thread create success"}) {
@@ -684,14 +684,14 @@ TEST_F(InstallerDialogTest, StartAfterStopRebasesTheWorkersFileClock) {
     m_server.WaitForRequests(3);
     // The first record after the new start puts the five seconds already spent (stop time
     // minus the file's start) behind now, plus a second for the new connection.
-    dlg->Progress(0, dlg->Worker()->m_dwFileStartTime.load(), 100000, 5000);
-    EXPECT_EQ(dlg->Worker()->m_dwFileStartTime.load(), 52000u - 5000 + 1000);
+    dlg->Progress(0, dlg->Worker()->FileStartTime(), 100000, 5000);
+    EXPECT_EQ(dlg->Worker()->FileStartTime(), 52000u - 5000 + 1000);
     EXPECT_EQ(dlg->GetItemText(IDC_TIME_LEFT), "00:01:35");
 
     // Later records use the re-based start the worker now carries.
     dlg->now = 54000;
-    dlg->Progress(0, dlg->Worker()->m_dwFileStartTime.load(), 100000, 12000);
-    EXPECT_EQ(dlg->Worker()->m_dwFileStartTime.load(), 48000u);
+    dlg->Progress(0, dlg->Worker()->FileStartTime(), 100000, 12000);
+    EXPECT_EQ(dlg->Worker()->FileStartTime(), 48000u);
     EXPECT_EQ(dlg->GetItemText(IDC_TIME_LEFT), "00:00:44");
     EXPECT_EQ(m_prompt.boxes, std::vector{Box(109, MB_YESNO)});
 }

@@ -45,15 +45,16 @@ std::string FromUtf16Le(const std::string& bytes) {
 
 }  // namespace
 
-LogCapture::LogCapture(const std::filesystem::path& folder)
+LogCapture::LogCapture(const std::filesystem::path& folder, bool levels)
     : m_file(folder / "capture.txt"),
+      m_bLevels(levels),
       m_bOldDecorate(g_Log.m_bDecorate),
       m_oldFolder(g_Log.m_szFolder),
       m_oldName(g_Log.m_szName),
       m_nOldFileMode(g_Log.m_nFileMode),
       m_nOldFolderMode(g_Log.m_nFolderMode) {
     std::filesystem::create_directories(folder);
-    g_Log.m_bDecorate = false;
+    g_Log.m_bDecorate = levels;
     CopyText(g_Log.m_szFolder, sizeof g_Log.m_szFolder, folder.string());
     CopyText(g_Log.m_szName, sizeof g_Log.m_szName, "capture");
     g_Log.m_nFileMode = LOG_FILE_SINGLE;
@@ -84,5 +85,28 @@ std::vector<std::string> ReadLogLines(const std::filesystem::path& file) {
 }
 
 std::vector<std::string> LogCapture::Lines() const {
-    return ReadLogLines(m_file);
+    std::vector<std::string> lines = ReadLogLines(m_file);
+    if (!m_bLevels) {
+        return lines;
+    }
+    for (std::string& line : lines) {
+        // "[hh:mm:ss,mmm] [LEVEL] text "
+        const size_t open = line.find("] [");
+        const size_t close = open == std::string::npos ? open : line.find("] ", open + 3);
+        if (close == std::string::npos || line.empty() || line.back() != ' ') {
+            continue;
+        }
+        line = line.substr(open + 3, close - open - 3) + " " +
+               line.substr(close + 2, line.size() - close - 3);
+    }
+    return lines;
+}
+
+bool LogCapture::Has(const std::string& text) const {
+    for (const std::string& line : Lines()) {
+        if (line.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -12,17 +12,21 @@ std::vector<std::string> ReadLogLines(const std::filesystem::path& file);
 
 class LogCapture {
 public:
-    // Undecorated lines in one file below folder (created if missing).
-    explicit LogCapture(const std::filesystem::path& folder);
+    // Lines in one file below folder (created if missing); with levels each line reads
+    // "LEVEL text" (the time left out), else just the text.
+    explicit LogCapture(const std::filesystem::path& folder, bool levels = false);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
     // Every line written so far, as UTF-8 without the line break.
     std::vector<std::string> Lines() const;
+    // Whether any line holds text.
+    bool Has(const std::string& text) const;
 
 private:
     std::filesystem::path m_file;
+    bool m_bLevels;
     bool m_bOldDecorate;
     std::string m_oldFolder;
     std::string m_oldName;
