@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <string_view>
 
 // Json::Reader is the lenient reader (comments, any root, trailing text); newer builders
 // are stricter about exactly the documents the server has always been allowed to send.
@@ -9,6 +10,13 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <json/reader.h>
 #pragma GCC diagnostic pop
+
+namespace {
+
+// Found without a copy of the key: the tree's find takes a range of characters.
+constexpr std::string_view kFileList = "FileList";
+
+}  // namespace
 
 void CFileList::Serialize(Json::Value& root) {
     root["Version"] = Version;
@@ -33,7 +41,9 @@ void CFileList::Deserialize(Json::Value& root) {
     next.URL = root.get("URL", "").asString();
     next.TotalCount = root.get("TotalCount", 0).asInt();
     next.TotalSize = root.get("TotalSize", 0).asUInt64();
-    const Json::Value* found = root.isObject() ? root.find("FileList", "FileList" + 8) : nullptr;
+    const Json::Value* found =
+        root.isObject() ? root.find(kFileList.data(), kFileList.data() + kFileList.size())
+                        : nullptr;
     const Json::Value& list = found != nullptr ? *found : Json::Value::nullSingleton();
     if (list.isArray()) {
         next.FileList.reserve(next.FileList.size() + list.size());

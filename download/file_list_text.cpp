@@ -21,6 +21,9 @@
 
 namespace {
 
+// Found without a copy of the key: the tree's find takes a range of characters.
+constexpr std::string_view kFileList = "FileList";
+
 // Json::Reader refuses documents nested deeper than this.
 constexpr unsigned kMaxDepth = 1000;
 // A tree of Json::Value costs up to about this much per value; the lenient reader is used
@@ -378,7 +381,7 @@ Outcome ReadByTree(std::string_view text, CFileList& list, const char* onlyVersi
         root.url = member(tree, "URL");
         root.totalCount = member(tree, "TotalCount");
         root.totalSize = member(tree, "TotalSize");
-        entries = tree.find("FileList", "FileList" + 8);
+        entries = tree.find(kFileList.data(), kFileList.data() + kFileList.size());
     }
     bool stop = false;
     if (!ApplyRoot(root, list, onlyVersion, &stop)) {
