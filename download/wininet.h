@@ -54,4 +54,3 @@ private:
     class Impl;
     std::unique_ptr<Impl> m_p;
 };
-
