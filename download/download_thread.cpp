@@ -147,6 +147,19 @@ struct CDownloadThread::Pool {
     std::vector<bool> has;
     std::vector<bool> posted;  // latest went out as it is
     int lanes = 0;             // lanes not yet ended
+    bool postedAny = false;
+    uint32_t lastPost = 0;  // when a record last went out
+
+    // Bytes present of the files after the shown one that have a record.
+    uint64_t OtherDone() const {
+        uint64_t sum = 0;
+        for (int32_t i = shown + 1; i < end; ++i) {
+            if (has[static_cast<size_t>(i)]) {
+                sum += latest[static_cast<size_t>(i)].nFileDone;
+            }
+        }
+        return sum;
+    }
     std::vector<std::vector<HeldLogLine>> logs;
     std::vector<bool> logged;  // the file's lines are complete
 };
@@ -169,7 +182,7 @@ void CDownloadThread::Run() {
 }
 
 bool CDownloadThread::PostProgress(int32_t index, bool skipped, uint64_t fileTotal,
-                                   uint64_t fileDone) {
+                                   uint64_t fileDone, uint64_t otherDone) {
     std::unique_ptr<DownloadProgress> record(new (std::nothrow) DownloadProgress);
     if (!record) {
         return false;
@@ -179,6 +192,7 @@ bool CDownloadThread::PostProgress(int32_t index, bool skipped, uint64_t fileTot
     record->dwStartTime = m_dwFileStartTime.load();
     record->nFileTotal = fileTotal;
     record->nFileDone = fileDone;
+    record->nOtherDone = otherDone;
     if (IDownloadNotify* sink = m_hNotifyWnd.load()) {
         sink->PostProgress(std::move(record));
     }
@@ -624,6 +638,7 @@ bool CDownloadThread::PostFile(const FileTask& file, bool skipped, uint64_t tota
     Pool& pool = *m_pPool;
     std::lock_guard<std::mutex> lock(pool.lock);
     DownloadProgress& record = pool.latest[static_cast<size_t>(file.index)];
+    const bool first = !pool.has[static_cast<size_t>(file.index)];
     record.nFileIndex = file.index;
     record.bSkipped = skipped ? 1 : 0;
     record.dwStartTime = file.startTime;
@@ -631,12 +646,21 @@ bool CDownloadThread::PostFile(const FileTask& file, bool skipped, uint64_t tota
     record.nFileDone = done;
     pool.has[static_cast<size_t>(file.index)] = true;
     pool.posted[static_cast<size_t>(file.index)] = false;
-    if (file.index != pool.shown) {
+    // About one record a second shows the file and counts every transfer's bytes; the first
+    // and the last of the shown file go out at once.
+    const uint32_t now = m_system.Now();
+    const bool due = !pool.postedAny || now - pool.lastPost >= kPostIntervalMs;
+    const bool shown = file.index == pool.shown;
+    if (!(shown && (first || done >= total || due)) &&
+        !(!shown && due && pool.has[static_cast<size_t>(pool.shown)])) {
         return true;
     }
-    pool.posted[static_cast<size_t>(file.index)] = true;
-    m_dwFileStartTime.store(file.startTime);
-    return PostProgress(file.index, skipped, total, done);
+    const DownloadProgress& r = pool.latest[static_cast<size_t>(pool.shown)];
+    pool.posted[static_cast<size_t>(pool.shown)] = true;
+    pool.postedAny = true;
+    pool.lastPost = now;
+    m_dwFileStartTime.store(r.dwStartTime);
+    return PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone, pool.OtherDone());
 }
 
 // Several lanes take files in list order; each runs a file's steps on its own connection
@@ -742,7 +766,8 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
                 if (!pool.posted[shown]) {
                     const DownloadProgress& r = pool.latest[shown];
                     m_dwFileStartTime.store(r.dwStartTime);
-                    PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone);
+                    PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone,
+                                 pool.OtherDone());
                     pool.posted[shown] = true;
                 }
                 ++pool.shown;
@@ -751,8 +776,11 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
                 !pool.posted[static_cast<size_t>(pool.shown)]) {
                 const DownloadProgress& r = pool.latest[static_cast<size_t>(pool.shown)];
                 m_dwFileStartTime.store(r.dwStartTime);
-                PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone);
+                PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone,
+                             pool.OtherDone());
                 pool.posted[static_cast<size_t>(pool.shown)] = true;
+                pool.postedAny = true;
+                pool.lastPost = m_system.Now();
             }
         }
         if (next == Next::End || !file.finished) {

@@ -31,7 +31,8 @@ public:
     // One run over the list from CurrentIndex(); true when every file was processed.
     bool DownloadAll();
     // False only when the record could not be allocated. Without a sink it is dropped.
-    bool PostProgress(int32_t index, bool skipped, uint64_t fileTotal, uint64_t fileDone);
+    bool PostProgress(int32_t index, bool skipped, uint64_t fileTotal, uint64_t fileDone,
+                      uint64_t otherDone = 0);
     bool PostEndOfRun(bool succeeded);
 
     // Where the records go; null drops them. Any thread.

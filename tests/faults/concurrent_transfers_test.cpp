@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/progress_model.h"
 #include "download/download_queue.h"
 #include "download/download_thread.h"
 #include "faults/faults_support.h"
@@ -124,6 +125,21 @@ TEST(ConcurrentTransfers, EndLikeOneAtATime) {
     for (size_t i = 0; i < corpus.size(); ++i) {
         // The empty file shows no bytes; its record is there all the same.
         EXPECT_EQ(finalDone[i], corpus[i].bytes.size()) << i;
+    }
+
+    // What the window and the command line make of the records: every byte counted once,
+    // the later files' bytes before their own file is shown.
+    const CFileList list = MakeList(server.BaseUrl(), corpus);
+    for (const Outcome* outcome : {&one, &many}) {
+        CProgressModel model(list);
+        model.OnStart();
+        uint64_t beside = 0;
+        for (const auto& record : outcome->run.progress) {
+            model.Take(*record, record->dwStartTime + 1000);
+            beside = std::max(beside, record->nOtherDone);
+        }
+        EXPECT_EQ(model.TotalReceived(), list.TotalSize);
+        EXPECT_EQ(beside > 0, outcome == &many);
     }
 }
 
