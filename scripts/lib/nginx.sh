@@ -39,6 +39,19 @@ CONF
     return 1
 }
 
+# qb_free_port: prints a loopback port that nothing listens on now, or fails.
+qb_free_port() {
+    local candidate
+    for _ in $(seq 50); do
+        candidate=$((20000 + RANDOM % 30000))
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
+            echo "$candidate"
+            return 0
+        fi
+    done
+    return 1
+}
+
 # qb_nginx_stop PREFIX
 qb_nginx_stop() {
     local prefix=$1

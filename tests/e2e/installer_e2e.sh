@@ -112,15 +112,7 @@ exec sleep 60
 EOF
 
 # ---- The server, on a free loopback port ----
-port=""
-for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 30000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
-        port=$candidate
-        break
-    fi
-done
-[ -n "$port" ] || fail "no free port"
+port=$(qb_free_port) || fail "no free port"
 "$mklist" "$client" "http://127.0.0.1:$port/client/" >"$work/www/filelist.json"
 qb_nginx_start "$work/nginx" "$work/www" "$port" || fail "nginx did not start"
 

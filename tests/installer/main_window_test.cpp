@@ -37,6 +37,7 @@
 #include "support/qt/qt_application.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
+#include "support/test_list.h"
 #include "ui/about_dlg.h"
 #include "ui/bitmap_button_ex.h"
 #include "ui/skin_layout.h"
@@ -158,14 +159,9 @@ protected:
     void SetUp() override {
         EnsureQtApplication();
         m_env.UseHome(m_box.Path());
-        const std::string readme = "Talvermoor demo client\n";
         m_docRoot.Write("filelist.json",
-                        "{\"Version\": \"2023.08.14.01\", \"URL\": \"http://127.0.0.1:1/client/\", "
-                        "\"TotalCount\": 1, \"TotalSize\": " +
-                            std::to_string(readme.size()) +
-                            ", \"FileList\": [{\"Name\": \"README.txt\", \"Size\": " +
-                            std::to_string(readme.size()) + ", \"CheckSum\": \"" + Md5Hex(readme) +
-                            "\"}]}\n");
+                        ListDocument(MakeList("http://127.0.0.1:1/client/",
+                                              {{"README.txt", "Talvermoor demo client\n"}})));
         ASSERT_TRUE(m_nginx.Start());
         m_env.Set("QUELLBRIDGER_FILE_LIST_URL", m_nginx.BaseUrl() + "filelist.json");
         m_window = std::make_unique<SkinWindow>();

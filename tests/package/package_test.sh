@@ -110,15 +110,7 @@ install)
     for i in 1 2 3; do head -c $((i * 30000)) /dev/urandom >"$client/data/maps/region$i.map"; done
     : >"$client/data/empty.cfg"
     printf 'Talvermoor package test client\n' >"$client/README.txt"
-    port=""
-    for _ in $(seq 50); do
-        candidate=$((20000 + RANDOM % 30000))
-        if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
-            port=$candidate
-            break
-        fi
-    done
-    [ -n "$port" ] || fail "no free port"
+    port=$(qb_free_port) || fail "no free port"
     "$root/usr/bin/quellbridger-mklist" "$client" "http://127.0.0.1:$port/client/" \
         >"$work/www/filelist.json" || fail "the installed mklist failed"
     qb_nginx_start "$work/nginx" "$work/www" "$port" || fail "nginx did not start"
