@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -23,6 +24,8 @@
 namespace {
 
 enum ExitCode { kDone = 0, kFailed = 1, kBadStart = 2, kInterrupted = 130 };
+// Connections to the file server at most.
+constexpr int kMaxJobs = 16;
 
 volatile sig_atomic_t g_interrupted = 0;
 // Cleared by the signal too, so a list fetch that is held up ends at once.
@@ -36,10 +39,12 @@ void OnSignal(int) {
 
 void PrintUsage(FILE* out) {
     std::fprintf(out,
-                 "Usage: quellbridger-cli [--list URL] [--dir DIR] [--quiet] [--yes]\n"
+                 "Usage: quellbridger-cli [--list URL] [--dir DIR] [--quiet] [--yes] [--jobs N]\n"
                  "Downloads and verifies the Talvermoor client into DIR.\n\n"
                  "  --list URL  address of the file list (default: %s)\n"
                  "  --dir DIR   install folder (default: %s)\n"
+                 "  --jobs N    download N files at once, each on its own connection\n"
+                 "              (1 to 16; default 1: one after the other)\n"
                  "  --yes       install into DIR even when it holds other files\n"
                  "  --quiet     print only failures\n"
                  "  --help      show this text\n"
@@ -57,6 +62,7 @@ int main(int argc, char** argv) {
     std::string folder;
     bool quiet = false;
     bool anyFolder = false;
+    int jobs = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -71,6 +77,16 @@ int main(int argc, char** argv) {
             quiet = true;
         } else if (arg == "--yes" || arg == "-y") {
             anyFolder = true;
+        } else if (arg == "--jobs" && i + 1 < argc) {
+            char* end = nullptr;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || n < 1 || n > kMaxJobs) {
+                std::fprintf(stderr, "quellbridger-cli: --jobs takes a number from 1 to %d\n\n",
+                             kMaxJobs);
+                PrintUsage(stderr);
+                return kBadStart;
+            }
+            jobs = static_cast<int>(n);
         } else if ((arg == "--list" || arg == "--dir") && i + 1 < argc) {
             (arg == "--list" ? url : folder) = argv[++i];
         } else {
@@ -131,6 +147,7 @@ int main(int argc, char** argv) {
     if (!session.CreateWorker()) {
         return kFailed;
     }
+    session.Worker()->SetJobs(jobs);
 
     StartChecks checks;
     // A folder holding listed files is an install to update or repair; the window's

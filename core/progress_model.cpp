@@ -29,6 +29,8 @@ void CProgressModel::Reset() {
 }
 
 void CProgressModel::OnStart() {
+    // A new run's first record counts the later files it has begun afresh.
+    m_nLastOtherDone = 0;
     if (m_bStopped) {
         m_dwSavedStartTime = m_dwLastStartTime;
         m_bStopped = false;
@@ -59,13 +61,26 @@ ProgressChange CProgressModel::Take(const DownloadProgress& progress, uint32_t n
     ProgressChange change;
     m_dwLastStartTime = progress.dwStartTime;
 
+    // Bytes of transfers running beside the shown file count at once; they leave this sum
+    // when their own file is shown and counts them.
+    uint64_t otherGain = 0;
+    if (progress.nOtherDone >= m_nLastOtherDone) {
+        otherGain = progress.nOtherDone - m_nLastOtherDone;
+        m_nTotalReceived += otherGain;
+    } else {
+        const uint64_t moved = m_nLastOtherDone - progress.nOtherDone;
+        m_nTotalReceived = m_nTotalReceived > moved ? m_nTotalReceived - moved : 0;
+    }
+    m_nLastOtherDone = progress.nOtherDone;
+
     std::string speed;
     bool newFile = false;
     if (progress.nFileIndex == m_nLastFileIndex) {
-        if (progress.nFileDone > m_nLastFileDone) {
-            const uint64_t delta = progress.nFileDone - m_nLastFileDone;
+        if (progress.nFileDone > m_nLastFileDone || otherGain > 0) {
+            const uint64_t delta =
+                progress.nFileDone > m_nLastFileDone ? progress.nFileDone - m_nLastFileDone : 0;
             m_nTotalReceived += delta;
-            speed = FormatSpeedText(delta);
+            speed = FormatSpeedText(delta + otherGain);
         }
     } else {
         m_nTotalReceived += progress.nFileDone;

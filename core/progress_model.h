@@ -62,6 +62,8 @@ private:
     ProgressTexts m_texts;
     int32_t m_nLastFileIndex = 0;
     uint64_t m_nLastFileDone = 0;
+    // The last record's bytes of later files (several transfers at once).
+    uint64_t m_nLastOtherDone = 0;
     uint64_t m_nTotalReceived = 0;
     // The sum of the processed sizes where TotalSize overstates it; set by Reset.
     uint64_t m_nTotalSize = 0;

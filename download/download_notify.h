@@ -17,6 +17,9 @@ struct DownloadProgress {
     uint32_t dwStartTime = 0;  // millisecond clock when the file was started
     uint64_t nFileTotal = 0;   // bytes of the file in total
     uint64_t nFileDone = 0;    // bytes of the file present so far
+    // With several transfers at once: bytes present of the later files already begun, which
+    // count in the total before their own file is shown. 0 with one transfer at a time.
+    uint64_t nOtherDone = 0;
 };
 
 struct DownloadResult {

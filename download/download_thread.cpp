@@ -9,7 +9,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "download/checksum.h"
 #include "download/file_hasher.h"
@@ -67,16 +71,23 @@ uint32_t ChecksumBeneath(const CInstallDir& folder, const std::string& name, std
 
 }  // namespace
 
-// What a run holds from its start to its end.
-struct CDownloadThread::RunContext {
-    explicit RunContext(const HttpTimeouts& timeouts) : client(timeouts) {}
-
-    CHttpClient client;
+// What every file of a run shares.
+struct CDownloadThread::RunShared {
     // Every path below the folder is opened through this descriptor, following no link.
     CInstallDir folder;
     // Bytes not on disk when the run began, and bytes the run has written since.
     uint64_t missing = 0;
-    uint64_t written = 0;
+    std::atomic<uint64_t> written{0};
+};
+
+// What one connection holds from its start to its end: the whole run, or one transfer lane.
+struct CDownloadThread::RunContext {
+    RunContext(const HttpTimeouts& timeouts, RunShared& s)
+        : client(timeouts), shared(s), folder(s.folder) {}
+
+    CHttpClient client;
+    RunShared& shared;
+    CInstallDir& folder;
     // Checksum failures in a row, of the file at failedIndex.
     int32_t failedIndex = -1;
     int failures = 0;
@@ -90,6 +101,10 @@ struct CDownloadThread::FileTask {
 
     const int32_t index;
     const FileEntry& entry;
+    // The millisecond clock when the file was begun.
+    uint32_t startTime = 0;
+    // Skipped as valid, or downloaded and verified.
+    bool finished = false;
     // Decide and Open: the bytes on disk the transfer goes on from, when resumed.
     bool resume = false;
     uint64_t localSize = 0;
@@ -104,6 +119,49 @@ struct CDownloadThread::FileTask {
     uint64_t writebackFrom = 0;
     int percent = 0;
     bool complete = false;
+};
+
+// The state several transfers share: which file comes next, which are done, the records and
+// log lines held back until their file is the one shown or the next in list order.
+struct CDownloadThread::Pool {
+    Pool(int32_t first, int32_t count)
+        : next(first),
+          shown(first),
+          flushed(first),
+          end(count),
+          done(static_cast<size_t>(count), false),
+          latest(static_cast<size_t>(count)),
+          has(static_cast<size_t>(count), false),
+          posted(static_cast<size_t>(count), false),
+          logs(static_cast<size_t>(count)),
+          logged(static_cast<size_t>(count), false) {}
+
+    std::mutex lock;
+    int32_t next;     // the next file to take
+    int32_t shown;    // the lowest-numbered file not yet done: the one the records show
+    int32_t flushed;  // files before this have their log lines written
+    const int32_t end;
+    bool failed = false;
+    std::vector<bool> done;
+    std::vector<DownloadProgress> latest;  // each file's last record, when it has one
+    std::vector<bool> has;
+    std::vector<bool> posted;  // latest went out as it is
+    int lanes = 0;             // lanes not yet ended
+    bool postedAny = false;
+    uint32_t lastPost = 0;  // when a record last went out
+
+    // Bytes present of the files after the shown one that have a record.
+    uint64_t OtherDone() const {
+        uint64_t sum = 0;
+        for (int32_t i = shown + 1; i < end; ++i) {
+            if (has[static_cast<size_t>(i)]) {
+                sum += latest[static_cast<size_t>(i)].nFileDone;
+            }
+        }
+        return sum;
+    }
+    std::vector<std::vector<HeldLogLine>> logs;
+    std::vector<bool> logged;  // the file's lines are complete
 };
 
 CDownloadThread::CDownloadThread(const CFileList& fileList, IDownloadNotify* notify,
@@ -124,7 +182,7 @@ void CDownloadThread::Run() {
 }
 
 bool CDownloadThread::PostProgress(int32_t index, bool skipped, uint64_t fileTotal,
-                                   uint64_t fileDone) {
+                                   uint64_t fileDone, uint64_t otherDone) {
     std::unique_ptr<DownloadProgress> record(new (std::nothrow) DownloadProgress);
     if (!record) {
         return false;
@@ -134,6 +192,7 @@ bool CDownloadThread::PostProgress(int32_t index, bool skipped, uint64_t fileTot
     record->dwStartTime = m_dwFileStartTime.load();
     record->nFileTotal = fileTotal;
     record->nFileDone = fileDone;
+    record->nOtherDone = otherDone;
     if (IDownloadNotify* sink = m_hNotifyWnd.load()) {
         sink->PostProgress(std::move(record));
     }
@@ -160,6 +219,17 @@ template <typename... Args>
 CDownloadThread::Next CDownloadThread::EndWithDetail(RunContext& run, const std::string& detail,
                                                      MessageId<Args...> message,
                                                      std::type_identity_t<Args>... args) {
+    std::unique_lock<std::mutex> lock;
+    if (m_pPool != nullptr) {
+        // The first transfer to fail ends the others; their failures are only its echo.
+        lock = std::unique_lock<std::mutex>(m_pPool->lock);
+        if (m_pPool->failed) {
+            run.client.CloseLocalFile();
+            return Next::End;
+        }
+        m_pPool->failed = true;
+        m_bLanesGo.store(false);
+    }
     m_nResultId = message.id;
     m_strResultText = FormatMessageText(message, args...);
     m_strResultDetail = detail;
@@ -175,7 +245,8 @@ CDownloadThread::Next CDownloadThread::EndWith(RunContext& run, MessageId<Args..
 
 bool CDownloadThread::DownloadAll() {
     m_nResultId = 0;
-    RunContext run(m_timeouts);
+    RunShared shared;
+    RunContext run(m_timeouts, shared);
     run.client.SetStopFlag(&RunningFlag());
     if (!OpenRun(run)) {
         return false;
@@ -184,6 +255,9 @@ bool CDownloadThread::DownloadAll() {
     int32_t index = FirstIndex();
     if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(count)) {
         return true;
+    }
+    if (m_nJobs > 1 && count - index > 1) {
+        return DownloadConcurrently(shared, index) && Finish(run);
     }
     while (index < count) {
         FileTask file(index, m_FileList.FileList[static_cast<size_t>(index)]);
@@ -232,7 +306,7 @@ bool CDownloadThread::OpenRun(RunContext& run) {
         g_Log.Print(LOG_WARNING, "failed to lock install folder - (%ld)", static_cast<long>(error));
     }
     // Only what is not on disk yet needs room; re-fetched files replace bytes already counted.
-    run.missing = MissingBytes(m_FileList, m_strInstallFolder);
+    run.shared.missing = MissingBytes(m_FileList, m_strInstallFolder);
     return true;
 }
 
@@ -246,17 +320,23 @@ int32_t CDownloadThread::FirstIndex() {
 }
 
 CDownloadThread::Next CDownloadThread::BeginFile(RunContext& run, FileTask& file) {
-    if (!IsRunning()) {
+    if (!Going()) {
         return Next::End;
     }
-    m_nCurrentIndex = file.index;
-    const uint64_t needed = run.missing > run.written ? run.missing - run.written : 0;
+    if (m_pPool == nullptr) {
+        m_nCurrentIndex = file.index;
+    }
+    const uint64_t written = run.shared.written.load();
+    const uint64_t needed = run.shared.missing > written ? run.shared.missing - written : 0;
     if (needed > 0 && m_system.FreeSpace(m_strInstallFolder) <= needed) {
         g_Log.Print(LOG_ERROR, "insufficient free space in disk");
         return EndWith(run, IDS_INSUFFICIENT_SPACE);
     }
     g_Log.Print(LOG_INFO, "download file : (%d) %s", file.index, file.entry.Name.c_str());
-    m_dwFileStartTime.store(m_system.Now());
+    file.startTime = m_system.Now();
+    if (m_pPool == nullptr) {
+        m_dwFileStartTime.store(file.startTime);
+    }
     if (const int error = run.folder.MakeFolders(file.entry.Name); error != 0) {
         const std::string detail =
             m_strInstallFolder + "/" + file.entry.Name + ": " + std::strerror(error);
@@ -291,7 +371,7 @@ CDownloadThread::Check CDownloadThread::DecideLocalFile(RunContext& run, const F
         return Check::Resume;
     }
     std::string checksum;
-    const uint32_t code = ChecksumBeneath(run.folder, entry.Name, checksum, &RunningFlag());
+    const uint32_t code = ChecksumBeneath(run.folder, entry.Name, checksum, StopFlag());
     if (code == STOPPED_BY_REQUEST) {
         return Check::Stopped;
     }
@@ -314,7 +394,8 @@ CDownloadThread::Next CDownloadThread::Decide(RunContext& run, FileTask& file) {
     switch (DecideLocalFile(run, file, localSize)) {
         case Check::Skip:
             m_nTotalDone += localSize;
-            if (!PostProgress(file.index, true, localSize, localSize)) {
+            file.finished = true;
+            if (!PostFile(file, true, localSize, localSize)) {
                 return EndWith(run, IDS_NO_MEMORY_MESSAGE);
             }
             return Next::File;
@@ -332,7 +413,7 @@ CDownloadThread::Next CDownloadThread::Decide(RunContext& run, FileTask& file) {
 }
 
 CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
-    if (!IsRunning()) {
+    if (!Going()) {
         return Next::End;
     }
     CHttpClient& client = run.client;
@@ -342,7 +423,7 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
         range = "Range:bytes=" + std::to_string(static_cast<int64_t>(file.localSize)) + "-";
     }
     bool opened = client.OpenUrl(url, range.c_str(), &file.contentLength, kUserAgent);
-    if (!opened && file.resume && client.LastError() == 416 && IsRunning()) {
+    if (!opened && file.resume && client.LastError() == 416 && Going()) {
         // The server's file is no longer than the local part: take it whole instead.
         g_Log.Print(LOG_WARNING, "requested range is not satisfiable so re-download");
         file.resume = false;
@@ -351,7 +432,7 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
         opened = client.OpenUrl(url, range.c_str(), &file.contentLength, kUserAgent);
     }
     if (!opened) {
-        if (!IsRunning()) {
+        if (!Going()) {
             return Next::End;
         }
         g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s",
@@ -398,12 +479,12 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
     }
     file.pipelined = !file.overflow && file.total >= kPipelinedHashSize &&
                      file.hasher.Begin(run.folder.OpenBeneath(entry.Name, O_RDONLY | O_NONBLOCK),
-                                       file.done, &RunningFlag());
+                                       file.done, StopFlag());
     file.writebackFrom = file.done;
     bool posted = false;
     uint32_t lastPost = 0;
     while (!file.overflow) {
-        if (!IsRunning()) {
+        if (!Going()) {
             run.stopped = true;
             break;
         }
@@ -417,7 +498,7 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
         const uint32_t want = static_cast<uint32_t>(
             std::min<uint64_t>(CHttpClient::TRANSFER_BUFFER_SIZE, room > 0 ? room : 1));
         if (!client.Read(want, data, got)) {
-            if (!IsRunning()) {
+            if (!Going()) {
                 run.stopped = true;
                 break;
             }
@@ -449,7 +530,7 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
             return EndWith(run, IDS_NETWORK_UNSTABLE, STOPPED_BY_REQUEST);
         }
         m_nTotalDone += got;
-        run.written += got;
+        run.shared.written += got;
         file.done += got;
         if (file.pipelined) {
             file.hasher.Advance(file.done);
@@ -470,7 +551,7 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
         } else if (file.percent == 100) {
             post = true;
         }
-        if (post && !PostProgress(file.index, false, file.total, file.done)) {
+        if (post && !PostFile(file, false, file.total, file.done)) {
             client.CloseLocalFile();
             return EndWith(run, IDS_NO_MEMORY_MESSAGE);
         }
@@ -485,7 +566,7 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
         // A body that ended without a byte (an empty file, or an empty answer to a range
         // request) is verified like any other: only the checksum may call it complete.
         file.percent = 100;
-        if (!PostProgress(file.index, false, file.total, file.done)) {
+        if (!PostFile(file, false, file.total, file.done)) {
             return EndWith(run, IDS_NO_MEMORY_MESSAGE);
         }
     }
@@ -506,7 +587,7 @@ CDownloadThread::Next CDownloadThread::Verify(RunContext& run, FileTask& file) {
     std::string checksum;
     const uint32_t code = file.pipelined
                               ? file.hasher.Finish(checksum)
-                              : ChecksumBeneath(run.folder, entry.Name, checksum, &RunningFlag());
+                              : ChecksumBeneath(run.folder, entry.Name, checksum, StopFlag());
     if (code != 0) {
         if (code != STOPPED_BY_REQUEST) {
             g_Log.Print(LOG_ERROR, "(100%%) failed to get file checksum - (%ld)",
@@ -517,6 +598,7 @@ CDownloadThread::Next CDownloadThread::Verify(RunContext& run, FileTask& file) {
     if (checksum == entry.CheckSum) {
         g_Log.Print(LOG_INFO, "(100%%) file download success");
         run.failures = 0;
+        file.finished = true;
         return Next::File;
     }
     if (run.failedIndex != file.index) {
@@ -534,11 +616,180 @@ CDownloadThread::Next CDownloadThread::Verify(RunContext& run, FileTask& file) {
     if (!m_retryDelays.empty()) {
         const size_t step =
             std::min<size_t>(static_cast<size_t>(run.failures - 1), m_retryDelays.size() - 1);
-        if (!m_system.Wait(m_retryDelays[step], RunningFlag())) {
+        if (!m_system.Wait(m_retryDelays[step], *StopFlag())) {
             return Next::End;
         }
     }
     return Next::Again;
+}
+
+bool CDownloadThread::Going() const {
+    return IsRunning() && (m_pPool == nullptr || m_bLanesGo.load());
+}
+
+const std::atomic<bool>* CDownloadThread::StopFlag() const {
+    return m_pPool != nullptr ? &m_bLanesGo : &RunningFlag();
+}
+
+bool CDownloadThread::PostFile(const FileTask& file, bool skipped, uint64_t total, uint64_t done) {
+    if (m_pPool == nullptr) {
+        return PostProgress(file.index, skipped, total, done);
+    }
+    Pool& pool = *m_pPool;
+    std::lock_guard<std::mutex> lock(pool.lock);
+    DownloadProgress& record = pool.latest[static_cast<size_t>(file.index)];
+    const bool first = !pool.has[static_cast<size_t>(file.index)];
+    record.nFileIndex = file.index;
+    record.bSkipped = skipped ? 1 : 0;
+    record.dwStartTime = file.startTime;
+    record.nFileTotal = total;
+    record.nFileDone = done;
+    pool.has[static_cast<size_t>(file.index)] = true;
+    pool.posted[static_cast<size_t>(file.index)] = false;
+    // About one record a second shows the file and counts every transfer's bytes; the first
+    // and the last of the shown file go out at once.
+    const uint32_t now = m_system.Now();
+    const bool due = !pool.postedAny || now - pool.lastPost >= kPostIntervalMs;
+    const bool shown = file.index == pool.shown;
+    if (!(shown && (first || done >= total || due)) &&
+        !(!shown && due && pool.has[static_cast<size_t>(pool.shown)])) {
+        return true;
+    }
+    const DownloadProgress& r = pool.latest[static_cast<size_t>(pool.shown)];
+    pool.posted[static_cast<size_t>(pool.shown)] = true;
+    pool.postedAny = true;
+    pool.lastPost = now;
+    m_dwFileStartTime.store(r.dwStartTime);
+    return PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone, pool.OtherDone());
+}
+
+// Several lanes take files in list order; each runs a file's steps on its own connection
+// with its log lines held back. The records and lines go out in list order: a file's once it
+// is the lowest-numbered one not yet done, or the next in line.
+bool CDownloadThread::DownloadConcurrently(RunShared& shared, int32_t first) {
+    const int32_t count = m_FileList.TotalCount;
+    Pool pool(first, count);
+    m_bLanesGo.store(true);
+    m_pPool = &pool;
+    std::vector<std::thread> lanes;
+    const int32_t jobs = std::min<int32_t>(m_nJobs, count - first);
+    try {
+        for (int32_t n = 0; n < jobs; ++n) {
+            {
+                std::lock_guard<std::mutex> lock(pool.lock);
+                ++pool.lanes;
+            }
+            lanes.emplace_back(&CDownloadThread::Lane, this, std::ref(pool), std::ref(shared));
+        }
+    } catch (const std::system_error&) {
+        std::lock_guard<std::mutex> lock(pool.lock);
+        --pool.lanes;
+        m_bLanesGo.store(false);
+    }
+    // A stop reaches the lanes through their flag, within a poll.
+    for (;;) {
+        if (!IsRunning()) {
+            m_bLanesGo.store(false);
+        }
+        {
+            std::lock_guard<std::mutex> lock(pool.lock);
+            if (pool.lanes == 0) {
+                break;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (std::thread& lane : lanes) {
+        lane.join();
+    }
+    m_pPool = nullptr;
+    // Lines of files cut short by the end, in list order.
+    for (int32_t i = pool.flushed; i < count; ++i) {
+        for (const HeldLogLine& line : pool.logs[static_cast<size_t>(i)]) {
+            g_Log.Print(line.level, "%s", line.text.c_str());
+        }
+    }
+    // The next run goes on from the first file not done.
+    m_nCurrentIndex = pool.shown < count ? pool.shown : count - 1;
+    return !pool.failed && pool.shown >= count && IsRunning();
+}
+
+void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
+    RunContext run(m_timeouts, shared);
+    run.client.SetStopFlag(&m_bLanesGo);
+    std::vector<HeldLogLine> lines;
+    HoldLogLines(&lines);
+    for (;;) {
+        int32_t index = 0;
+        {
+            std::lock_guard<std::mutex> lock(pool.lock);
+            if (pool.next >= pool.end || !m_bLanesGo.load()) {
+                break;
+            }
+            index = pool.next++;
+        }
+        FileTask file(index, m_FileList.FileList[static_cast<size_t>(index)]);
+        Next next = Next::Again;
+        while (next == Next::Again) {
+            next = BeginFile(run, file);
+            if (next == Next::Step) {
+                next = Decide(run, file);
+            }
+            if (next == Next::Step) {
+                next = Open(run, file);
+            }
+            if (next == Next::Step) {
+                next = Transfer(run, file);
+            }
+            if (next == Next::Step) {
+                next = Verify(run, file);
+            }
+        }
+        std::lock_guard<std::mutex> lock(pool.lock);
+        pool.logs[static_cast<size_t>(index)] = std::move(lines);
+        lines.clear();
+        pool.logged[static_cast<size_t>(index)] = true;
+        HoldLogLines(nullptr);
+        while (pool.flushed < pool.end && pool.logged[static_cast<size_t>(pool.flushed)]) {
+            for (const HeldLogLine& line : pool.logs[static_cast<size_t>(pool.flushed)]) {
+                g_Log.Print(line.level, "%s", line.text.c_str());
+            }
+            pool.logs[static_cast<size_t>(pool.flushed)].clear();
+            ++pool.flushed;
+        }
+        HoldLogLines(&lines);
+        if (file.finished) {
+            pool.done[static_cast<size_t>(index)] = true;
+            // The records move on to the next file not done, showing what it has so far.
+            while (pool.shown < pool.end && pool.done[static_cast<size_t>(pool.shown)]) {
+                const size_t shown = static_cast<size_t>(pool.shown);
+                if (!pool.posted[shown]) {
+                    const DownloadProgress& r = pool.latest[shown];
+                    m_dwFileStartTime.store(r.dwStartTime);
+                    PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone,
+                                 pool.OtherDone());
+                    pool.posted[shown] = true;
+                }
+                ++pool.shown;
+            }
+            if (pool.shown < pool.end && pool.has[static_cast<size_t>(pool.shown)] &&
+                !pool.posted[static_cast<size_t>(pool.shown)]) {
+                const DownloadProgress& r = pool.latest[static_cast<size_t>(pool.shown)];
+                m_dwFileStartTime.store(r.dwStartTime);
+                PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone,
+                             pool.OtherDone());
+                pool.posted[static_cast<size_t>(pool.shown)] = true;
+                pool.postedAny = true;
+                pool.lastPost = m_system.Now();
+            }
+        }
+        if (next == Next::End || !file.finished) {
+            break;
+        }
+    }
+    HoldLogLines(nullptr);
+    std::lock_guard<std::mutex> lock(pool.lock);
+    --pool.lanes;
 }
 
 bool CDownloadThread::Finish(RunContext& run) {

@@ -31,7 +31,8 @@ public:
     // One run over the list from CurrentIndex(); true when every file was processed.
     bool DownloadAll();
     // False only when the record could not be allocated. Without a sink it is dropped.
-    bool PostProgress(int32_t index, bool skipped, uint64_t fileTotal, uint64_t fileDone);
+    bool PostProgress(int32_t index, bool skipped, uint64_t fileTotal, uint64_t fileDone,
+                      uint64_t otherDone = 0);
     bool PostEndOfRun(bool succeeded);
 
     // Where the records go; null drops them. Any thread.
@@ -46,7 +47,7 @@ public:
     // The file the last run was at when it ended; the next run goes on from there.
     int32_t CurrentIndex() const { return m_nCurrentIndex; }
     // Bytes of the list present after the last run (skipped, resumed and downloaded).
-    uint64_t TotalDone() const { return m_nTotalDone; }
+    uint64_t TotalDone() const { return m_nTotalDone.load(); }
     // Message of the error that ended the last failed run; kept until the next failure.
     const std::string& ResultText() const { return m_strResultText; }
     // What failed in words, beside ResultText(); empty when there is nothing to add.
@@ -60,6 +61,11 @@ public:
         m_retryDelays = std::move(delays);
     }
 
+    // Files transferred at once, each on its own connection (1: one after the other). Each
+    // file's log lines stay together, in list order; the records show the lowest-numbered
+    // file not yet done.
+    void SetJobs(int jobs) { m_nJobs = jobs < 1 ? 1 : jobs; }
+
     // Message id of the error that ended the last run; 0 when it succeeded or was stopped,
     // FOLDER_IN_USE when another run holds the install folder. Read once the run has ended.
     static constexpr int FOLDER_IN_USE = IDS_ALREADY_RUNNING;
@@ -69,8 +75,10 @@ protected:
     void Run() override;
 
 private:
+    struct RunShared;
     struct RunContext;
     struct FileTask;
+    struct Pool;
     // What a step leaves the run to do next.
     enum class Next {
         Step,   // the file's next step
@@ -98,6 +106,16 @@ private:
     // After the last file: the flush before success.
     bool Finish(RunContext& run);
 
+    // ---- Several files at once ----
+    bool DownloadConcurrently(RunShared& shared, int32_t first);
+    // One connection taking the next file until none is left or the run ends.
+    void Lane(Pool& pool, RunShared& shared);
+    // While a run goes on: not stopped, and no other transfer has ended the run.
+    bool Going() const;
+    const std::atomic<bool>* StopFlag() const;
+    // A progress record of the file, or with several transfers the record of the file shown.
+    bool PostFile(const FileTask& file, bool skipped, uint64_t total, uint64_t done);
+
     Check DecideLocalFile(RunContext& run, const FileTask& file, uint64_t& localSize);
     // Sets the result text and id from the message (and the detail) and closes the target;
     // returns End.
@@ -114,7 +132,7 @@ private:
     std::string m_strResultDetail;
     int32_t m_nCurrentIndex = 0;
     std::atomic<uint32_t> m_dwFileStartTime{0};
-    uint64_t m_nTotalDone = 0;
+    std::atomic<uint64_t> m_nTotalDone{0};
     std::vector<std::chrono::milliseconds> m_retryDelays{
         std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4),
         std::chrono::seconds(8)};
@@ -122,4 +140,8 @@ private:
     HttpTimeouts m_timeouts;
     IWorkerSystem& m_system;
     int m_nResultId = 0;
+    int m_nJobs = 1;
+    // Set while several transfers run; the flag ends them all.
+    Pool* m_pPool = nullptr;
+    std::atomic<bool> m_bLanesGo{true};
 };

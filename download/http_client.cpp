@@ -1,5 +1,6 @@
 #include "download/http_client.h"
 
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +20,8 @@ void CHttpClient::GlobalInit() {
     });
 }
 
-CHttpClient::CHttpClient(const HttpTimeouts& timeouts) : m_timeouts(timeouts) {
+CHttpClient::CHttpClient(const HttpTimeouts& timeouts)
+    : m_Buffer(new unsigned char[TRANSFER_BUFFER_SIZE]), m_timeouts(timeouts) {
     GlobalInit();
 }
 
@@ -31,7 +33,7 @@ bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t*
                           const std::string& agent, bool lengthOptional) {
     m_strErrorDetail.clear();
     if (!m_Wininet.Open(url, headers != nullptr ? headers : "", agent, m_timeouts)) {
-        m_dwLastError = m_Wininet.m_dwLastError;
+        m_dwLastError = m_Wininet.LastError();
         m_strErrorDetail = m_Wininet.ErrorText();
         return false;
     }
@@ -45,7 +47,7 @@ bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t*
     }
     if (m_Wininet.ContentLength() < 0 && !lengthOptional) {
         // No length to check the body against (chunked or close-delimited).
-        m_Wininet.m_dwLastError = CURLE_WEIRD_SERVER_REPLY;
+        m_Wininet.SetLastError(CURLE_WEIRD_SERVER_REPLY);
         m_dwLastError = CURLE_WEIRD_SERVER_REPLY;
         m_strErrorDetail = m_Wininet.StatusLine() + " without a Content-Length";
         m_Wininet.Close();
@@ -60,9 +62,9 @@ bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t*
 }
 
 bool CHttpClient::Read(uint32_t want, const unsigned char*& data, uint32_t& count) {
-    data = m_Buffer;
-    if (!m_Wininet.Read(m_Buffer, std::min(want, TRANSFER_BUFFER_SIZE), count)) {
-        m_dwLastError = m_Wininet.m_dwLastError;
+    data = m_Buffer.get();
+    if (!m_Wininet.Read(m_Buffer.get(), std::min(want, TRANSFER_BUFFER_SIZE), count)) {
+        m_dwLastError = m_Wininet.LastError();
         return false;
     }
     return true;
@@ -102,4 +104,28 @@ void CHttpClient::CloseLocalFile() {
         ::close(m_hFile);
         m_hFile = -1;
     }
+}
+
+bool CHttpClient::IsBodyComplete() const {
+    return m_Wininet.IsBodyComplete();
+}
+
+void CHttpClient::CloseRequest() {
+    m_Wininet.Close();
+}
+
+long CHttpClient::StatusCode() const {
+    return m_Wininet.StatusCode();
+}
+
+std::string CHttpClient::ReadErrorText() const {
+    return m_Wininet.ErrorText();
+}
+
+void CHttpClient::SetStopFlag(const std::atomic<bool>* running) {
+    m_Wininet.SetStopFlag(running);
+}
+
+void CHttpClient::SetLogReadErrors(bool log) {
+    m_Wininet.SetLogReadErrors(log);
 }

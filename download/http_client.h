@@ -4,14 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "download/wininet.h"
 
 class CHttpClient {
 public:
-    // Bytes handed out per read; the buffer lives inside the object, so a download
-    // allocates nothing per chunk.
+    // Bytes handed out per read at most.
     static constexpr uint32_t TRANSFER_BUFFER_SIZE = 65536;
 
     explicit CHttpClient(const HttpTimeouts& timeouts = HttpTimeouts{});
@@ -24,7 +24,7 @@ public:
     static void GlobalInit();
 
     // A GET that answers 200 or 206 with a numeric Content-Length; false with the libcurl
-    // code or the HTTP status in m_dwLastError, and its description in m_strErrorDetail,
+    // code or the HTTP status in LastError(), and its description in ErrorDetail(),
     // otherwise. headers may be null or empty (several lines are separated by CR LF). With
     // lengthOptional a body of unknown length is taken too (contentLength is then
     // UINT64_MAX): the caller reads to its end and bounds it itself.
@@ -43,24 +43,30 @@ public:
     // Hands out up to want body bytes of the open request in data (valid until the next
     // call); count 0 means the body has ended. False with the libcurl code in LastError().
     bool Read(uint32_t want, const unsigned char*& data, uint32_t& count);
+    // After Read gave 0: whether every announced byte arrived (false for a body cut short).
+    bool IsBodyComplete() const;
     // Ends the open request; the connection stays for reuse when it can.
-    void CloseRequest() { m_Wininet.Close(); }
+    void CloseRequest();
     // The status of the answer to the last OpenUrl.
-    long StatusCode() const { return m_Wininet.StatusCode(); }
+    long StatusCode() const;
+
+    // The libcurl code, HTTP status or errno of the last failure.
     uint32_t LastError() const { return m_dwLastError; }
+    // What went wrong in words: libcurl's error text, or the status line of a refused answer.
     const std::string& ErrorDetail() const { return m_strErrorDetail; }
     // libcurl's words for the failure of the last Read.
-    std::string ReadErrorText() const { return m_Wininet.ErrorText(); }
+    std::string ReadErrorText() const;
 
-    void SetStopFlag(const std::atomic<bool>* running) { m_Wininet.SetStopFlag(running); }
-
-    CWininet m_Wininet;
-    int m_hFile = -1;
-    unsigned char m_Buffer[TRANSFER_BUFFER_SIZE] = {};
-    uint32_t m_dwLastError = 0;
-    // What went wrong in words: libcurl's error text, or the status line of a refused answer.
-    std::string m_strErrorDetail;
+    void SetStopFlag(const std::atomic<bool>* running);
+    // Off for callers that log a failed read in their own line.
+    void SetLogReadErrors(bool log);
 
 private:
+    CWininet m_Wininet;
+    int m_hFile = -1;
+    // Allocated once per object, so a download allocates nothing per chunk.
+    std::unique_ptr<unsigned char[]> m_Buffer;
+    uint32_t m_dwLastError = 0;
+    std::string m_strErrorDetail;
     HttpTimeouts m_timeouts;
 };

@@ -1,5 +1,7 @@
 #include "download/list_fetch.h"
 
+#include <curl/curl.h>
+
 #include <cstdlib>
 
 #include "download/file_list_check.h"
@@ -29,13 +31,14 @@ uint32_t ReadWholeBody(CHttpClient& client, uint64_t length, std::string& text,
     text.clear();
     text.reserve(static_cast<size_t>(known ? length : 64 * 1024));
     while (!known || text.size() < length) {
+        const unsigned char* data = nullptr;
         uint32_t got = 0;
-        if (!client.m_Wininet.Read(client.m_Buffer, CHttpClient::TRANSFER_BUFFER_SIZE, got)) {
-            detail = client.m_Wininet.ErrorText();
-            return client.m_Wininet.m_dwLastError;
+        if (!client.Read(CHttpClient::TRANSFER_BUFFER_SIZE, data, got)) {
+            detail = client.ReadErrorText();
+            return client.LastError();
         }
         if (got == 0) {
-            if (!known && client.m_Wininet.IsBodyComplete()) {
+            if (!known && client.IsBodyComplete()) {
                 return 0;
             }
             detail = "body ended after " + std::to_string(text.size()) + " bytes";
@@ -45,7 +48,7 @@ uint32_t ReadWholeBody(CHttpClient& client, uint64_t length, std::string& text,
             detail = "list is over the bound of " + std::to_string(MAX_FILE_LIST_BYTES) + " bytes";
             return CURLE_FILESIZE_EXCEEDED;
         }
-        text.append(reinterpret_cast<const char*>(client.m_Buffer), got);
+        text.append(reinterpret_cast<const char*>(data), got);
     }
     if (text.size() > length) {
         text.resize(static_cast<size_t>(length));
@@ -61,13 +64,13 @@ uint32_t DownloadFileListText(const std::string& url, std::string& text,
     CHttpClient client(timeouts);
     client.SetStopFlag(running);
     // A list cut short is told by the one line below.
-    client.m_Wininet.m_bLogReadErrors = false;
+    client.SetLogReadErrors(false);
     uint64_t length = 0;
     uint32_t error = 0;
     std::string why;
     if (!client.OpenUrl(url, nullptr, &length, "HttpClient/1.0", true)) {
-        error = client.m_dwLastError;
-        why = client.m_strErrorDetail;
+        error = client.LastError();
+        why = client.ErrorDetail();
     } else {
         error = ReadWholeBody(client, length, text, why);
     }

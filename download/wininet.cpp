@@ -2,8 +2,10 @@
 // one easy handle is reused for every request.
 #include "download/wininet.h"
 
+#include <curl/curl.h>
 #include <strings.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -48,9 +50,94 @@ void SetAuthoritiesFromEnvironment(CURL* h) {
 
 }  // namespace
 
-CWininet::CWininet() : m_pending(new unsigned char[kPendingSize]) {}
+// The request handles and the state of the current request.
+class CWininet::Impl {
+public:
+    Impl();
+    ~Impl();
 
-CWininet::~CWininet() {
+    // Sends the GET and returns once the final response's headers are in (after redirects).
+    // False with the libcurl code in m_dwLastError when no response could be had.
+    bool Open(const std::string& url, const std::string& headerText, const std::string& agent,
+              const HttpTimeouts& timeouts);
+    // Ends the current request, if any; the connection stays for reuse when it can.
+    void Close();
+
+    long StatusCode() const { return m_nStatus; }
+    // Content-Length of the response, or -1 when it has none (for instance chunked).
+    int64_t ContentLength() const { return m_nContentLength; }
+
+    // Copies at most capacity body bytes; count 0 means the body has ended. False with the
+    // libcurl code in m_dwLastError when the transfer failed (reset, time-out, stop).
+    bool Read(void* buffer, uint32_t capacity, uint32_t& count);
+    // After Read gave 0: whether every announced byte arrived (false for a body cut short).
+    bool IsBodyComplete() const { return m_bBodyComplete; }
+
+    // libcurl's own words for the failure in m_dwLastError (its error buffer when it wrote
+    // one), for logs and the command line; the user sees only the code.
+    std::string ErrorText() const;
+    // The final response's status line ("HTTP/1.1 404 Not Found"), empty before one came.
+    const std::string& StatusLine() const { return m_strStatusLine; }
+
+    // While *running is false every wait ends at once with CURLE_ABORTED_BY_CALLBACK.
+    void SetStopFlag(const std::atomic<bool>* running) { m_pRunning = running; }
+
+    uint32_t m_dwLastError = 0;
+    // Off for callers that log a failed read in their own line.
+    bool m_bLogReadErrors = true;
+
+    void LogReadError() const;
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    static int OnRequestReady(void* self, char*, char*, int, int);
+
+    bool StopRequested() const;
+    // True when the server has sent nothing for the stall time since the request went out.
+    bool Stalled() const;
+    // Drives the transfer once, waiting a short while unless there is news (body bytes, the
+    // end, or with untilHeaders the final headers). False when a stop is requested.
+    bool Pump(bool untilHeaders);
+
+    CURLM* m_hSession = nullptr;  // keeps the connection cache across requests
+    CURL* m_hRequest = nullptr;
+    curl_slist* m_pHeaders = nullptr;
+    bool m_bAttached = false;
+
+    const std::atomic<bool>* m_pRunning = nullptr;
+
+    // libcurl's low-speed rule averages over several seconds, so a transfer that stops dead
+    // after a burst would run on past the stall time; this clock ends it on time.
+    std::chrono::steady_clock::duration m_stallLimit{};
+    std::chrono::steady_clock::time_point m_lastData;
+    bool m_bRequestSent = false;
+
+    // Body bytes that libcurl delivered ahead of Read; allocated once per object.
+    static constexpr size_t kPendingSize = 256 * 1024;
+    std::unique_ptr<unsigned char[]> m_pending;
+    size_t m_pendingBegin = 0;
+    size_t m_pendingEnd = 0;
+    bool m_bPaused = false;
+
+    char m_szErrorBuffer[CURL_ERROR_SIZE] = {};
+    std::string m_strBlockStatusLine;
+    std::string m_strStatusLine;
+
+    bool m_bHeadersDone = false;
+    bool m_bTransferDone = false;
+    bool m_bBodyComplete = false;
+    CURLcode m_result = CURLE_OK;
+    long m_nBlockStatus = 0;
+    bool m_bBlockHasLocation = false;
+    bool m_bBlockChunked = false;
+    bool m_bChunked = false;
+    long m_nStatus = 0;
+    int64_t m_nContentLength = -1;
+};
+
+CWininet::Impl::Impl() : m_pending(new unsigned char[kPendingSize]) {}
+
+CWininet::Impl::~Impl() {
     Close();
     if (m_hRequest != nullptr) {
         curl_easy_cleanup(m_hRequest);
@@ -60,7 +147,7 @@ CWininet::~CWininet() {
     }
 }
 
-void CWininet::Close() {
+void CWininet::Impl::Close() {
     if (m_bAttached) {
         curl_multi_remove_handle(m_hSession, m_hRequest);
         m_bAttached = false;
@@ -73,12 +160,12 @@ void CWininet::Close() {
     m_bPaused = false;
 }
 
-bool CWininet::StopRequested() const {
+bool CWininet::Impl::StopRequested() const {
     return m_pRunning != nullptr && !m_pRunning->load(std::memory_order_relaxed);
 }
 
-size_t CWininet::OnBody(char* data, size_t size, size_t count, void* self) {
-    auto* me = static_cast<CWininet*>(self);
+size_t CWininet::Impl::OnBody(char* data, size_t size, size_t count, void* self) {
+    auto* me = static_cast<CWininet::Impl*>(self);
     const size_t bytes = size * count;
     me->m_lastData = std::chrono::steady_clock::now();
     if (me->m_pendingBegin == me->m_pendingEnd) {
@@ -100,8 +187,8 @@ size_t CWininet::OnBody(char* data, size_t size, size_t count, void* self) {
     return bytes;
 }
 
-size_t CWininet::OnHeader(char* data, size_t size, size_t count, void* self) {
-    auto* me = static_cast<CWininet*>(self);
+size_t CWininet::Impl::OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto* me = static_cast<CWininet::Impl*>(self);
     const size_t bytes = size * count;
     me->m_lastData = std::chrono::steady_clock::now();
     std::string_view line(data, bytes);
@@ -143,26 +230,26 @@ size_t CWininet::OnHeader(char* data, size_t size, size_t count, void* self) {
     return bytes;
 }
 
-int CWininet::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<CWininet*>(self)->StopRequested() ? 1 : 0;
+int CWininet::Impl::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<CWininet::Impl*>(self)->StopRequested() ? 1 : 0;
 }
 
 // Called once a connection is up and the request is about to go out (again per redirect):
 // the connect time-out covers what came before.
-int CWininet::OnRequestReady(void* self, char*, char*, int, int) {
-    auto* me = static_cast<CWininet*>(self);
+int CWininet::Impl::OnRequestReady(void* self, char*, char*, int, int) {
+    auto* me = static_cast<CWininet::Impl*>(self);
     me->m_bRequestSent = true;
     me->m_lastData = std::chrono::steady_clock::now();
     return CURL_PREREQFUNC_OK;
 }
 
-bool CWininet::Stalled() const {
+bool CWininet::Impl::Stalled() const {
     return m_bRequestSent && !m_bPaused && m_stallLimit.count() > 0 &&
            std::chrono::steady_clock::now() - m_lastData >= m_stallLimit;
 }
 
-bool CWininet::Open(const std::string& url, const std::string& headerText, const std::string& agent,
-                    const HttpTimeouts& timeouts) {
+bool CWininet::Impl::Open(const std::string& url, const std::string& headerText,
+                          const std::string& agent, const HttpTimeouts& timeouts) {
     Close();
     m_bHeadersDone = m_bTransferDone = m_bBodyComplete = false;
     m_result = CURLE_OK;
@@ -226,14 +313,14 @@ bool CWininet::Open(const std::string& url, const std::string& headerText, const
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeouts.stallSeconds);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CWininet::OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CWininet::Impl::OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CWininet::OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CWininet::Impl::OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CWininet::OnProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CWininet::Impl::OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CWininet::OnRequestReady);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CWininet::Impl::OnRequestReady);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
 
     if (curl_multi_add_handle(m_hSession, h) != CURLM_OK) {
@@ -264,14 +351,14 @@ bool CWininet::Open(const std::string& url, const std::string& headerText, const
     return true;
 }
 
-std::string CWininet::ErrorText() const {
+std::string CWininet::Impl::ErrorText() const {
     if (m_szErrorBuffer[0] != '\0') {
         return m_szErrorBuffer;
     }
     return curl_easy_strerror(static_cast<CURLcode>(m_dwLastError));
 }
 
-bool CWininet::Pump(bool untilHeaders) {
+bool CWininet::Impl::Pump(bool untilHeaders) {
     if (StopRequested()) {
         return false;
     }
@@ -296,7 +383,7 @@ bool CWininet::Pump(bool untilHeaders) {
     return !StopRequested();
 }
 
-void CWininet::LogReadError() const {
+void CWininet::Impl::LogReadError() const {
     // A read ended by the user's stop is no failure.
     if (m_bLogReadErrors && !StopRequested()) {
         g_Log.Print(LOG_ERROR, "InternetQueryDataAvailable - (%ld)",
@@ -304,7 +391,7 @@ void CWininet::LogReadError() const {
     }
 }
 
-bool CWininet::Read(void* buffer, uint32_t capacity, uint32_t& count) {
+bool CWininet::Impl::Read(void* buffer, uint32_t capacity, uint32_t& count) {
     count = 0;
     if (!m_bAttached) {
         m_bBodyComplete = m_bTransferDone && m_result == CURLE_OK;
@@ -342,4 +429,59 @@ bool CWininet::Read(void* buffer, uint32_t capacity, uint32_t& count) {
             return false;
         }
     }
+}
+
+// ---- CWininet: the request as its callers see it ----
+
+CWininet::CWininet() : m_p(std::make_unique<Impl>()) {}
+
+CWininet::~CWininet() = default;
+
+bool CWininet::Open(const std::string& url, const std::string& headerText, const std::string& agent,
+                    const HttpTimeouts& timeouts) {
+    return m_p->Open(url, headerText, agent, timeouts);
+}
+
+void CWininet::Close() {
+    m_p->Close();
+}
+
+long CWininet::StatusCode() const {
+    return m_p->StatusCode();
+}
+
+int64_t CWininet::ContentLength() const {
+    return m_p->ContentLength();
+}
+
+bool CWininet::Read(void* buffer, uint32_t capacity, uint32_t& count) {
+    return m_p->Read(buffer, capacity, count);
+}
+
+bool CWininet::IsBodyComplete() const {
+    return m_p->IsBodyComplete();
+}
+
+std::string CWininet::ErrorText() const {
+    return m_p->ErrorText();
+}
+
+const std::string& CWininet::StatusLine() const {
+    return m_p->StatusLine();
+}
+
+void CWininet::SetStopFlag(const std::atomic<bool>* running) {
+    m_p->SetStopFlag(running);
+}
+
+uint32_t CWininet::LastError() const {
+    return m_p->m_dwLastError;
+}
+
+void CWininet::SetLastError(uint32_t code) {
+    m_p->m_dwLastError = code;
+}
+
+void CWininet::SetLogReadErrors(bool log) {
+    m_p->m_bLogReadErrors = log;
 }

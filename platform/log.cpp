@@ -67,8 +67,34 @@ size_t ToUtf16Le(const char* text, size_t length, unsigned char* out, size_t max
 
 }  // namespace
 
+namespace {
+thread_local std::vector<HeldLogLine>* t_held = nullptr;
+}  // namespace
+
+void HoldLogLines(std::vector<HeldLogLine>* held) {
+    t_held = held;
+}
+
 void CLog::Print(uint16_t level, const char* format, ...) {
     if (m_szFolder[0] == '\0' || format == nullptr) {
+        return;
+    }
+    if (t_held != nullptr) {
+        va_list args;
+        va_start(args, format);
+        char text[1024];
+        const int length = std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        if (length >= 0 && static_cast<size_t>(length) >= sizeof text) {
+            std::string whole(static_cast<size_t>(length) + 1, '\0');
+            va_start(args, format);
+            std::vsnprintf(whole.data(), whole.size(), format, args);
+            va_end(args);
+            whole.pop_back();
+            t_held->push_back({level, std::move(whole)});
+        } else if (length >= 0) {
+            t_held->push_back({level, text});
+        }
         return;
     }
 

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <vector>
 
 enum : uint16_t { LOG_INFO = 0, LOG_WARNING = 1, LOG_ERROR = 2 };
 enum : uint16_t { LOG_FILE_SINGLE = 0, LOG_FILE_HOURLY = 1, LOG_FILE_DAILY = 2 };
@@ -37,3 +39,12 @@ private:
 };
 
 extern CLog g_Log;
+
+// A line held back from the log, for a caller that writes lines in an order of its own.
+struct HeldLogLine {
+    uint16_t level;
+    std::string text;
+};
+// While set, lines printed on the calling thread go to held instead of the log (already
+// formatted); null writes them again. Thread: affects only the calling thread.
+void HoldLogLines(std::vector<HeldLogLine>* held);

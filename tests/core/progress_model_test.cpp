@@ -124,6 +124,50 @@ TEST(ProgressModel, RecordsMoveTheTextsAndBars) {
     EXPECT_EQ(model.TotalReceived(), 180154144u);
 }
 
+// With several transfers the records show one file, and carry the bytes of the later files
+// already begun: they count in the total and the speed at once, and once, when their own
+// file is shown.
+TEST(ProgressModel, BytesOfTransfersBesideTheShownFileCountOnce) {
+    const CFileList list = Sizes({{"a.bin", 10000}, {"b.bin", 20000}, {"c.bin", 30000}});
+    CProgressModel model(list);
+    model.OnStart();
+    struct Step {
+        const char* what;
+        uint32_t now;
+        DownloadProgress record;
+        uint64_t other;
+        const char* name;
+        const char* speed;
+        uint64_t total;
+    };
+    const Step steps[] = {
+        {"a begins, b and c beside it", 1000, Record(0, 0, 10000, 1000), 5000, "a.bin",
+         "5.86 KB/sec", 6000},
+        {"a is done, the others grow", 2000, Record(0, 0, 10000, 10000), 15000, "a.bin",
+         "18.55 KB/sec", 25000},
+        {"b is shown: its bytes leave the others", 3000, Record(1, 1500, 20000, 12000), 3000,
+         "b.bin", "0 Bytes/sec", 25000},
+        {"only the others grow", 4000, Record(1, 1500, 20000, 12000), 9000, "b.bin", "5.86 KB/sec",
+         31000},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        DownloadProgress record = s.record;
+        record.nOtherDone = s.other;
+        EXPECT_TRUE(model.Take(record, s.now).shown);
+        EXPECT_EQ(model.Texts().fileName, s.name);
+        EXPECT_EQ(model.Texts().speed, s.speed);
+        EXPECT_EQ(model.TotalReceived(), s.total);
+    }
+    // A new run counts the files beside the shown one afresh.
+    model.OnStop(5000);
+    model.OnStart();
+    DownloadProgress record = Record(1, 6000, 20000, 13000);
+    record.nOtherDone = 2000;
+    model.Take(record, 7000);
+    EXPECT_EQ(model.TotalReceived(), 31000u + 1000 + 2000);
+}
+
 TEST(ProgressModel, RecordsOfEntriesThatDoNotExistCountButNameNothing) {
     const CFileList empty;
     CProgressModel model(empty);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "download/http_client.h"
+#include "download/wininet.h"
 #include "support/closed_port.h"
 #include "support/env_guard.h"
 #include "support/fault_server.h"
@@ -44,16 +45,17 @@ Drained Drain(CHttpClient& client, uint64_t limit = 64ull << 20) {
     Drained d;
     for (;;) {
         uint32_t count = 12345;
-        if (!client.m_Wininet.Read(client.m_Buffer, kChunk, count)) {
+        const unsigned char* data = nullptr;
+        if (!client.Read(kChunk, data, count)) {
             d.ok = false;
             return d;
         }
         if (count == 0) {
-            d.complete = client.m_Wininet.IsBodyComplete();
+            d.complete = client.IsBodyComplete();
             return d;
         }
         d.largest = std::max(d.largest, count);
-        d.body.append(reinterpret_cast<const char*>(client.m_Buffer), count);
+        d.body.append(reinterpret_cast<const char*>(data), count);
         if (d.body.size() > limit) {
             ADD_FAILURE() << "body runs past " << limit << " bytes";
             return d;
@@ -95,7 +97,7 @@ TEST_F(NginxClientTest, ReadsA200BodyWholeInBufferSizedPieces) {
     CHttpClient client;
     uint64_t length = 0;
     ASSERT_TRUE(client.OpenUrl(Url("data/big.pak"), nullptr, &length, "Quellbridger"));
-    EXPECT_EQ(client.m_Wininet.StatusCode(), 200);
+    EXPECT_EQ(client.StatusCode(), 200);
     EXPECT_EQ(length, m_big.size());
 
     const Drained d = Drain(client);
@@ -106,19 +108,20 @@ TEST_F(NginxClientTest, ReadsA200BodyWholeInBufferSizedPieces) {
 
     // After the end every further Read gives 0 again.
     uint32_t count = 1;
-    EXPECT_TRUE(client.m_Wininet.Read(client.m_Buffer, kChunk, count));
+    const unsigned char* data = nullptr;
+    EXPECT_TRUE(client.Read(kChunk, data, count));
     EXPECT_EQ(count, 0u);
 }
 
 TEST_F(NginxClientTest, ReadNeverWritesPastTheGivenCapacity) {
-    CHttpClient client;
-    uint64_t length = 0;
-    ASSERT_TRUE(client.OpenUrl(Url("data/big.pak"), nullptr, &length, "Quellbridger"));
+    CHttpClient::GlobalInit();
+    CWininet request;
+    ASSERT_TRUE(request.Open(Url("data/big.pak"), "", "Quellbridger", HttpTimeouts{}));
     std::vector<unsigned char> buffer(1000 + 64, 0xAB);
     std::string body;
     for (;;) {
         uint32_t count = 0;
-        ASSERT_TRUE(client.m_Wininet.Read(buffer.data(), 1000, count));
+        ASSERT_TRUE(request.Read(buffer.data(), 1000, count));
         ASSERT_TRUE(std::all_of(buffer.begin() + 1000, buffer.end(),
                                 [](unsigned char c) { return c == 0xAB; }));
         if (count == 0) {
@@ -136,16 +139,17 @@ TEST_F(NginxClientTest, ReadsAnEmptyBody) {
     ASSERT_TRUE(client.OpenUrl(Url("empty.bin"), nullptr, &length, "Quellbridger"));
     EXPECT_EQ(length, 0u);
     uint32_t count = 99;
-    EXPECT_TRUE(client.m_Wininet.Read(client.m_Buffer, kChunk, count));
+    const unsigned char* data = nullptr;
+    EXPECT_TRUE(client.Read(kChunk, data, count));
     EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(client.m_Wininet.IsBodyComplete());
+    EXPECT_TRUE(client.IsBodyComplete());
 }
 
 TEST_F(NginxClientTest, AsksForTheRestWithTheRangeHeaderAsGiven) {
     CHttpClient client;
     uint64_t length = 0;
     ASSERT_TRUE(client.OpenUrl(Url("data/big.pak"), "Range:bytes=1000-", &length, "Quellbridger"));
-    EXPECT_EQ(client.m_Wininet.StatusCode(), 206);
+    EXPECT_EQ(client.StatusCode(), 206);
     EXPECT_EQ(length, m_big.size() - 1000);
     const Drained d = Drain(client);
     EXPECT_TRUE(d.ok && d.complete);
@@ -184,11 +188,11 @@ TEST_F(NginxClientTest, RefusesA404WithItsStatus) {
     CHttpClient client;
     uint64_t length = 77;
     EXPECT_FALSE(client.OpenUrl(Url("missing.pak"), nullptr, &length, "Quellbridger"));
-    EXPECT_EQ(client.m_dwLastError, 404u);
+    EXPECT_EQ(client.LastError(), 404u);
     EXPECT_EQ(length, 77u);
     // A range past the end is refused the same way.
     EXPECT_FALSE(client.OpenUrl(Url("small.txt"), "Range:bytes=999999-", &length, "Quellbridger"));
-    EXPECT_EQ(client.m_dwLastError, 416u);
+    EXPECT_EQ(client.LastError(), 416u);
 }
 
 TEST_F(NginxClientTest, OneClientServesRequestsOneAfterAnother) {
@@ -199,7 +203,8 @@ TEST_F(NginxClientTest, OneClientServesRequestsOneAfterAnother) {
     // Let the body pile up so that the client holds more than it hands out.
     std::this_thread::sleep_for(milliseconds(200));
     uint32_t count = 0;
-    ASSERT_TRUE(client.m_Wininet.Read(client.m_Buffer, kChunk, count));
+    const unsigned char* data = nullptr;
+    ASSERT_TRUE(client.Read(kChunk, data, count));
     ASSERT_GT(count, 0u);
 
     ASSERT_TRUE(client.OpenUrl(Url("small.txt"), nullptr, &length, "Quellbridger"));
@@ -221,12 +226,12 @@ TEST_F(HttpClientTest, ReportsTheLibcurlCodeWhenNoServerAnswers) {
     uint64_t length = 0;
     EXPECT_FALSE(
         client.OpenUrl(closed.BaseUrl() + "filelist.json", nullptr, &length, "HttpClient/1.0"));
-    EXPECT_EQ(client.m_dwLastError, uint32_t{CURLE_COULDNT_CONNECT});
-    EXPECT_EQ(client.m_Wininet.m_dwLastError, uint32_t{CURLE_COULDNT_CONNECT});
+    EXPECT_EQ(client.LastError(), uint32_t{CURLE_COULDNT_CONNECT});
+    EXPECT_EQ(client.LastError(), uint32_t{CURLE_COULDNT_CONNECT});
 
     for (const char* url : {"file:///etc/hostname", "ftp://127.0.0.1/x", "gopher://127.0.0.1/"}) {
         EXPECT_FALSE(client.OpenUrl(url, nullptr, &length, "Quellbridger")) << url;
-        EXPECT_EQ(client.m_dwLastError, uint32_t{CURLE_UNSUPPORTED_PROTOCOL}) << url;
+        EXPECT_EQ(client.LastError(), uint32_t{CURLE_UNSUPPORTED_PROTOCOL}) << url;
     }
 }
 
@@ -284,7 +289,7 @@ TEST_F(HttpClientTest, GivesUpConnectingAfterTheConnectTimeOut) {
         const auto start = Clock::now();
         EXPECT_FALSE(client.OpenUrl(server.Url(), nullptr, &length, "Quellbridger"));
         const auto took = Clock::now() - start;
-        EXPECT_EQ(client.m_dwLastError, uint32_t{CURLE_OPERATION_TIMEDOUT});
+        EXPECT_EQ(client.LastError(), uint32_t{CURLE_OPERATION_TIMEDOUT});
         EXPECT_GE(took, milliseconds(c.atLeastMs));
         EXPECT_LT(took, milliseconds(c.atMostMs));
     }
@@ -298,7 +303,7 @@ TEST_F(HttpClientTest, UsesTheProxyFromTheEnvironment) {
     // The fake proxy answers 404 to everything; what counts is that it was asked.
     EXPECT_FALSE(client.OpenUrl("http://files.example.invalid/filelist.json", nullptr, &length,
                                 "HttpClient/1.0"));
-    EXPECT_EQ(client.m_dwLastError, 404u);
+    EXPECT_EQ(client.LastError(), 404u);
     const auto requests = proxy.WaitForRequests(1);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].target, "http://files.example.invalid/filelist.json");
@@ -363,8 +368,8 @@ TEST_F(FaultClientTest, RefusesABodyWithoutContentLength) {
         uint64_t length = 77;
         EXPECT_FALSE(client.OpenUrl(m_server.Url("/list.json"), nullptr, &length, "HttpClient/1.0"))
             << c.name;
-        EXPECT_NE(client.m_dwLastError, 0u) << c.name;
-        EXPECT_NE(client.m_dwLastError, 200u) << c.name;
+        EXPECT_NE(client.LastError(), 0u) << c.name;
+        EXPECT_NE(client.LastError(), 200u) << c.name;
         EXPECT_EQ(length, 77u) << c.name;
         EXPECT_EQ(m_server.Hits("/list.json"), 1u) << c.name;
     }
@@ -413,7 +418,7 @@ TEST_F(FaultClientTest, FailsTheReadWhenTheConnectionIsReset) {
     EXPECT_FALSE(d.ok);
     EXPECT_LE(d.body.size(), 30000u);
     EXPECT_EQ(d.body, m_body.substr(0, d.body.size()));
-    const uint32_t code = client.m_Wininet.m_dwLastError;
+    const uint32_t code = client.LastError();
     EXPECT_NE(code, 0u);
     EXPECT_LT(code, 100u);
     const auto lines = capture.Lines();
@@ -455,12 +460,12 @@ TEST_F(FaultClientTest, EndsAStalledTransferAfterTheStallTime) {
         const bool opened =
             client.OpenUrl(m_server.Url("/stall"), nullptr, &length, "Quellbridger");
         EXPECT_EQ(opened, c.opens);
-        uint32_t code = client.m_dwLastError;
+        uint32_t code = client.LastError();
         if (opened) {
             const Drained d = Drain(client);
             EXPECT_FALSE(d.ok);
             EXPECT_LT(d.body.size(), m_body.size());
-            code = client.m_Wininet.m_dwLastError;
+            code = client.LastError();
         }
         EXPECT_EQ(code, uint32_t{CURLE_OPERATION_TIMEDOUT});
         EXPECT_LT(Clock::now() - start, milliseconds(4500));
@@ -496,10 +501,10 @@ TEST_F(FaultClientTest, AStopFromAnotherThreadEndsAStalledTransferAtOnce) {
         const bool opened =
             client.OpenUrl(m_server.Url("/stall"), nullptr, &length, "Quellbridger");
         EXPECT_EQ(opened, c.opens);
-        uint32_t code = client.m_dwLastError;
+        uint32_t code = client.LastError();
         if (opened) {
             EXPECT_FALSE(Drain(client).ok);
-            code = client.m_Wininet.m_dwLastError;
+            code = client.LastError();
         }
         const auto ended = Clock::now();
         stopper.join();
@@ -521,12 +526,12 @@ TEST_F(FaultClientTest, AcceptsA200ToARangeAndA206WithoutOne) {
     uint64_t length = 0;
     ASSERT_TRUE(
         client.OpenUrl(m_server.Url("/whole"), "Range:bytes=1000-", &length, "Quellbridger"));
-    EXPECT_EQ(client.m_Wininet.StatusCode(), 200);
+    EXPECT_EQ(client.StatusCode(), 200);
     EXPECT_EQ(length, m_body.size());
     EXPECT_TRUE(Drain(client).body == m_body);
 
     ASSERT_TRUE(client.OpenUrl(m_server.Url("/partial"), nullptr, &length, "Quellbridger"));
-    EXPECT_EQ(client.m_Wininet.StatusCode(), 206);
+    EXPECT_EQ(client.StatusCode(), 206);
     EXPECT_EQ(length, m_body.size() - 100);
     EXPECT_TRUE(Drain(client).body == m_body.substr(100));
 }
@@ -540,7 +545,7 @@ TEST_F(FaultClientTest, RefusesStatusesOtherThan200And206) {
         uint64_t length = 0;
         EXPECT_FALSE(client.OpenUrl(m_server.Url("/s"), nullptr, &length, "Quellbridger"))
             << status;
-        EXPECT_EQ(client.m_dwLastError, static_cast<uint32_t>(status));
+        EXPECT_EQ(client.LastError(), static_cast<uint32_t>(status));
     }
 }
 
@@ -554,7 +559,8 @@ TEST_F(FaultClientTest, HandlesContentLengthsOfFourGibibytesAndMore) {
     ASSERT_TRUE(client.OpenUrl(m_server.Url("/huge.pak"), nullptr, &length, "Quellbridger"));
     EXPECT_EQ(length, (5ull << 30) + 3);
     uint32_t count = 0;
-    EXPECT_TRUE(client.m_Wininet.Read(client.m_Buffer, kChunk, count));
+    const unsigned char* data = nullptr;
+    EXPECT_TRUE(client.Read(kChunk, data, count));
     EXPECT_GT(count, 0u);
 }
 
@@ -612,7 +618,7 @@ TEST_F(FaultClientTest, FollowsRedirectsOnlyToHttpAndAtMostFive) {
             EXPECT_EQ(length, m_body.size());
             EXPECT_TRUE(Drain(client).body == m_body);
         } else {
-            EXPECT_EQ(client.m_dwLastError, c.error);
+            EXPECT_EQ(client.LastError(), c.error);
         }
     }
 }
@@ -681,13 +687,13 @@ TEST_F(TlsClientTest, TrustsTheAuthoritiesNamedInTheEnvironmentAsCurlDoes) {
         uint64_t length = 0;
         const bool opened =
             client.OpenUrl(m_server.BaseUrl() + "small.txt", nullptr, &length, "Quellbridger");
-        ASSERT_EQ(opened, c.error == 0) << client.m_dwLastError << " " << client.m_strErrorDetail;
+        ASSERT_EQ(opened, c.error == 0) << client.LastError() << " " << client.ErrorDetail();
         if (opened) {
             EXPECT_TRUE(Drain(client).body == m_small);
         } else {
-            EXPECT_EQ(client.m_dwLastError, c.error);
-            EXPECT_NE(client.m_strErrorDetail.find(c.detail), std::string::npos)
-                << client.m_strErrorDetail;
+            EXPECT_EQ(client.LastError(), c.error);
+            EXPECT_NE(client.ErrorDetail().find(c.detail), std::string::npos)
+                << client.ErrorDetail();
         }
     }
 }
@@ -717,7 +723,7 @@ TEST_F(TlsClientTest, RedirectsFromHttpsStayOnHttps) {
         CHttpClient client;
         uint64_t length = 0;
         EXPECT_EQ(client.OpenUrl(c.url, nullptr, &length, "Quellbridger"), c.error == 0);
-        EXPECT_EQ(client.m_dwLastError, c.error) << client.m_strErrorDetail;
+        EXPECT_EQ(client.LastError(), c.error) << client.ErrorDetail();
         if (c.error == 0) {
             EXPECT_TRUE(Drain(client).body == m_small);
         }
@@ -729,7 +735,7 @@ TEST(OpenLocalFile, TruncatesOrAppendsAndNeverFollowsALink) {
     Sandbox box;
     CHttpClient client;
     auto put = [&client](const std::string& bytes) {
-        ASSERT_EQ(::write(client.m_hFile, bytes.data(), bytes.size()),
+        ASSERT_EQ(::write(client.LocalFile(), bytes.data(), bytes.size()),
                   static_cast<ssize_t>(bytes.size()));
     };
 
@@ -740,7 +746,7 @@ TEST(OpenLocalFile, TruncatesOrAppendsAndNeverFollowsALink) {
     ASSERT_TRUE(client.OpenLocalFile(part.string(), true));
     put("def");
     client.CloseLocalFile();
-    EXPECT_EQ(client.m_hFile, -1);
+    EXPECT_EQ(client.LocalFile(), -1);
     EXPECT_EQ(box.Read("part.pak"), "abcdef");
 
     // Without append an existing file starts again from nothing.
@@ -755,15 +761,15 @@ TEST(OpenLocalFile, TruncatesOrAppendsAndNeverFollowsALink) {
     ASSERT_EQ(::symlink((box.Path() / "victim.txt").c_str(), link.c_str()), 0);
     for (bool append : {false, true}) {
         EXPECT_FALSE(client.OpenLocalFile(link.string(), append));
-        EXPECT_EQ(client.m_dwLastError, uint32_t{ELOOP});
-        EXPECT_EQ(client.m_hFile, -1);
+        EXPECT_EQ(client.LastError(), uint32_t{ELOOP});
+        EXPECT_EQ(client.LocalFile(), -1);
     }
     EXPECT_EQ(box.Read("victim.txt"), "keep me");
 
     EXPECT_FALSE(client.OpenLocalFile((box.Path() / "no" / "folder.pak").string(), false));
-    EXPECT_EQ(client.m_dwLastError, uint32_t{ENOENT});
+    EXPECT_EQ(client.LastError(), uint32_t{ENOENT});
     EXPECT_FALSE(client.OpenLocalFile(box.Path().string(), true));
-    EXPECT_EQ(client.m_dwLastError, uint32_t{EISDIR});
+    EXPECT_EQ(client.LastError(), uint32_t{EISDIR});
 }
 
 }  // namespace

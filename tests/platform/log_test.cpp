@@ -373,3 +373,32 @@ TEST(Utf8CutLength, EndsBeforeACharacterThatDoesNotFit) {
         EXPECT_EQ(Utf8CutLength(c.text.data(), c.text.size(), c.max), c.expected);
     }
 }
+
+namespace {
+
+// Lines held on one thread stay out of the file, whole however long, with their level;
+// another thread's lines are written meanwhile, and the thread writes again once released.
+TEST(Log, HeldLinesStayOffTheFileOfThatThreadOnly) {
+    Sandbox box;
+    CLog log;
+    Configure(log, box.Path(), "held", LOG_FILE_SINGLE, LOG_FOLDER_FLAT, false);
+    const std::string longText(3000, 'x');
+    std::vector<HeldLogLine> held;
+    HoldLogLines(&held);
+    log.Print(LOG_WARNING, "held %d", 1);
+    log.Print(LOG_ERROR, "%s", longText.c_str());
+    std::thread other([&] { log.Print(LOG_INFO, "other thread"); });
+    other.join();
+    HoldLogLines(nullptr);
+    log.Print(LOG_INFO, "written");
+
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(held[0].level, LOG_WARNING);
+    EXPECT_EQ(held[0].text, "held 1");
+    EXPECT_EQ(held[1].level, LOG_ERROR);
+    EXPECT_EQ(held[1].text, longText);
+    EXPECT_EQ(AsciiFromUtf16Le(ReadFileBytes(box.Path() / "held.txt")),
+              "other thread\r\nwritten\r\n");
+}
+
+}  // namespace
