@@ -243,6 +243,23 @@ CDownloadThread::Next CDownloadThread::EndWith(RunContext& run, MessageId<Args..
     return EndWithDetail(run, std::string(), message, args...);
 }
 
+CDownloadThread::Next CDownloadThread::ProcessFile(RunContext& run, FileTask& file) {
+    Next next = BeginFile(run, file);
+    if (next == Next::Step) {
+        next = Decide(run, file);
+    }
+    if (next == Next::Step) {
+        next = Open(run, file);
+    }
+    if (next == Next::Step) {
+        next = Transfer(run, file);
+    }
+    if (next == Next::Step) {
+        next = Verify(run, file);
+    }
+    return next;
+}
+
 bool CDownloadThread::DownloadAll() {
     m_nResultId = 0;
     RunShared shared;
@@ -261,19 +278,7 @@ bool CDownloadThread::DownloadAll() {
     }
     while (index < count) {
         FileTask file(index, m_FileList.FileList[static_cast<size_t>(index)]);
-        Next next = BeginFile(run, file);
-        if (next == Next::Step) {
-            next = Decide(run, file);
-        }
-        if (next == Next::Step) {
-            next = Open(run, file);
-        }
-        if (next == Next::Step) {
-            next = Transfer(run, file);
-        }
-        if (next == Next::Step) {
-            next = Verify(run, file);
-        }
+        const Next next = ProcessFile(run, file);
         if (next == Next::End) {
             return false;
         }
@@ -731,19 +736,7 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
         FileTask file(index, m_FileList.FileList[static_cast<size_t>(index)]);
         Next next = Next::Again;
         while (next == Next::Again) {
-            next = BeginFile(run, file);
-            if (next == Next::Step) {
-                next = Decide(run, file);
-            }
-            if (next == Next::Step) {
-                next = Open(run, file);
-            }
-            if (next == Next::Step) {
-                next = Transfer(run, file);
-            }
-            if (next == Next::Step) {
-                next = Verify(run, file);
-            }
+            next = ProcessFile(run, file);
         }
         std::lock_guard<std::mutex> lock(pool.lock);
         pool.logs[static_cast<size_t>(index)] = std::move(lines);

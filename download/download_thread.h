@@ -93,6 +93,8 @@ private:
     bool OpenRun(RunContext& run);
     // The file to begin with; resets the run's counts.
     int32_t FirstIndex();
+    // One attempt at a file: begin, decide, open, transfer, verify, as far as each lets it go.
+    Next ProcessFile(RunContext& run, FileTask& file);
     // Room for the rest, the log line, the file clock and the file's folders.
     Next BeginFile(RunContext& run, FileTask& file);
     // Skip, resume, replace or fetch, from the local file.
