@@ -150,6 +150,32 @@ public:
                           : Json::Value(static_cast<Json::UInt64>(u)));
     }
     bool Double(double d) { return Scalar(Json::Value(d)); }
+    // Numbers arrive as their text. Plain integers are read here; anything else (a fraction,
+    // an exponent, more than 19 digits) goes through the lenient reader's own conversion, so
+    // both readers give the same value and RapidJSON's decimal conversion, whose
+    // normalisation calls clz(0) on some inputs, never runs.
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        const std::string_view number(text, length);
+        const bool negative = !number.empty() && number.front() == '-';
+        const std::string_view digits = negative ? number.substr(1) : number;
+        const bool plain = !digits.empty() && digits.size() <= 19 &&
+                           digits.find_first_not_of("0123456789") == std::string_view::npos;
+        if (plain) {
+            uint64_t value = 0;
+            for (const char c : digits) {
+                value = value * 10 + static_cast<uint64_t>(c - '0');
+            }
+            if (!negative) {
+                return Uint64(value);
+            }
+            if (value <= static_cast<uint64_t>(INT64_MAX)) {
+                return Int64(-static_cast<int64_t>(value));
+            }
+        }
+        Json::Value value;
+        Json::Reader reader;
+        return reader.parse(text, text + length, value, false) && Scalar(value);
+    }
     bool String(const char* text, rapidjson::SizeType length, bool) {
         return Scalar(Json::Value(text, text + length));
     }
@@ -287,6 +313,7 @@ private:
 enum class Outcome { Read, NotStandard, Refused };
 
 constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag |
+                            rapidjson::kParseNumbersAsStringsFlag |
                             rapidjson::kParseFullPrecisionFlag | rapidjson::kParseCommentsFlag;
 
 bool ParsePass(std::string_view text, Scan& scan) {
