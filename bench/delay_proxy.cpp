@@ -482,12 +482,12 @@ void Proxy::ArmTimer(int64_t at) {
     if (at == armed_) {
         return;
     }
-    itimerspec spec{};
+    itimerspec deadline{};
     if (at != kNever) {
-        spec.it_value.tv_sec = at / 1000000000;
-        spec.it_value.tv_nsec = at % 1000000000;
+        deadline.it_value.tv_sec = at / 1000000000;
+        deadline.it_value.tv_nsec = at % 1000000000;
     }
-    timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(timer_, TFD_TIMER_ABSTIME, &deadline, nullptr);
     armed_ = at;
 }
 
