@@ -22,6 +22,7 @@
 #include "support/env_guard.h"
 #include "support/log_capture.h"
 #include "support/nginx_server.h"
+#include "support/qt/demo_window_fixture.h"
 #include "support/qt/qt_application.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
@@ -30,13 +31,6 @@
 #include "ui/text_progress_ctrl.h"
 
 namespace {
-
-class QuietPrompt : public IUserPrompt {
-public:
-    int MessageBox(const std::string&, unsigned type) override {
-        return (type & 0xF) == MB_YESNO ? IDNO : IDOK;
-    }
-};
 
 bool Near(QRgb pixel, QRgb expected, int tolerance) {
     return std::abs(qRed(pixel) - qRed(expected)) <= tolerance &&
@@ -99,23 +93,13 @@ void EnsureOffscreenApplication() {
     EnsureQtApplication();
 }
 
-class ScaledWindowTest : public ::testing::Test {
+class ScaledWindowTest : public DemoWindowFixture<CQuellbridgerDlg> {
 protected:
     static void SetUpTestSuite() { EnsureOffscreenApplication(); }
 
     void SetUp() override {
         EnsureOffscreenApplication();
-        m_env.UseHome(m_box.Path());
-        m_docRoot.Write("filelist.json",
-                        ListDocument(MakeList("http://127.0.0.1:1/client/",
-                                              {{"README.txt", "Talvermoor demo client\n"}})));
-        ASSERT_TRUE(m_nginx.Start());
-        m_env.Set("QUELLBRIDGER_FILE_LIST_URL", m_nginx.BaseUrl() + "filelist.json");
-        m_window = std::make_unique<CQuellbridgerDlg>();
-        m_window->SetPrompt(&m_prompt);
-        ASSERT_TRUE(m_window->OnInitDialog());
-        m_window->show();
-        QCoreApplication::processEvents();
+        ASSERT_NO_FATAL_FAILURE(OpenWindow());
         m_scale = m_window->devicePixelRatioF();
     }
 
@@ -175,13 +159,6 @@ protected:
         EXPECT_GE(inkRight - inkLeft, (pos == 100 ? 20 : 12) * m_scale);
     }
 
-    Sandbox m_box;
-    EnvGuard m_env;
-    LogCapture m_logRestore{m_box.Path() / "capture"};
-    Sandbox m_docRoot;
-    NginxServer m_nginx{m_docRoot.Path()};
-    QuietPrompt m_prompt;
-    std::unique_ptr<CQuellbridgerDlg> m_window;
     qreal m_scale = 1;
 };
 

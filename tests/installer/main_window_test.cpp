@@ -33,6 +33,7 @@
 #include "support/env_guard.h"
 #include "support/log_capture.h"
 #include "support/nginx_server.h"
+#include "support/qt/demo_window_fixture.h"
 #include "support/qt/image_compare.h"
 #include "support/qt/qt_application.h"
 #include "support/sandbox.h"
@@ -56,15 +57,6 @@ protected:
 };
 
 // Says No to every question and records each box.
-class RefusingPrompt : public IUserPrompt {
-public:
-    int MessageBox(const std::string& text, unsigned type) override {
-        boxes.emplace_back(text, type);
-        return (type & 0xF) == MB_YESNO ? IDNO : IDOK;
-    }
-    std::vector<std::pair<std::string, unsigned>> boxes;
-};
-
 enum class Kind { Button, Label, Bar };
 
 struct Place {
@@ -152,23 +144,13 @@ bool CatchWindow(const std::function<void()>& trigger, const std::function<QWidg
     return caught;
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public DemoWindowFixture<SkinWindow> {
 protected:
     static void SetUpTestSuite() { EnsureQtApplication(); }
 
     void SetUp() override {
         EnsureQtApplication();
-        m_env.UseHome(m_box.Path());
-        m_docRoot.Write("filelist.json",
-                        ListDocument(MakeList("http://127.0.0.1:1/client/",
-                                              {{"README.txt", "Talvermoor demo client\n"}})));
-        ASSERT_TRUE(m_nginx.Start());
-        m_env.Set("QUELLBRIDGER_FILE_LIST_URL", m_nginx.BaseUrl() + "filelist.json");
-        m_window = std::make_unique<SkinWindow>();
-        m_window->SetPrompt(&m_prompt);
-        ASSERT_TRUE(m_window->OnInitDialog());
-        m_window->show();
-        QCoreApplication::processEvents();
+        ASSERT_NO_FATAL_FAILURE(OpenWindow());
     }
 
     SkinWindow& Window() { return *m_window; }
@@ -196,15 +178,6 @@ protected:
         QKeyEvent event(type, key, modifiers);
         QApplication::sendEvent(m_window->windowHandle(), &event);
     }
-
-    Sandbox m_box;
-    EnvGuard m_env;
-    // Puts the global log back as it was once the window has pointed it at the daily file.
-    LogCapture m_logRestore{m_box.Path() / "capture"};
-    Sandbox m_docRoot;
-    NginxServer m_nginx{m_docRoot.Path()};
-    RefusingPrompt m_prompt;
-    std::unique_ptr<SkinWindow> m_window;
 };
 
 TEST_F(MainWindowTest, FramelessFixedWindowWithItsTitleIconAndPlace) {
