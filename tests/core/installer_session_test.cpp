@@ -22,24 +22,10 @@
 #include "support/log_capture.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
+#include "support/button_states.h"
 #include "support/test_list.h"
 
 namespace {
-
-struct Buttons {
-    bool start, stop, change, run;
-    bool operator==(const Buttons&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Buttons& b) {
-    return out << "start " << b.start << ", stop " << b.stop << ", change " << b.change << ", run "
-               << b.run;
-}
-constexpr Buttons kReady{true, false, true, false};
-constexpr Buttons kDownloading{false, true, false, false};
-constexpr Buttons kStopped{true, false, true, false};
-constexpr Buttons kFailed{true, false, true, false};
-constexpr Buttons kCompleted{false, false, false, true};
-constexpr Buttons kLaunching{false, false, false, false};
 
 const std::vector<ShownMessage> kNone;
 

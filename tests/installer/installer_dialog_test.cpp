@@ -28,6 +28,7 @@
 #include "platform/prerequisite.h"
 #include "platform/string_table.h"
 #include "platform/text_format.h"
+#include "support/button_states.h"
 #include "support/env_guard.h"
 #include "support/fault_server.h"
 #include "support/log_capture.h"
@@ -188,20 +189,6 @@ bool HasLogLine(const fs::path& home, const std::string& level, const std::strin
     }
     return false;
 }
-
-struct Buttons {
-    bool start, stop, change, run;
-    bool operator==(const Buttons&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Buttons& b) {
-    return out << "start " << b.start << ", stop " << b.stop << ", change " << b.change << ", run "
-               << b.run;
-}
-constexpr Buttons kReady{true, false, true, false};
-constexpr Buttons kDownloading{false, true, false, false};
-constexpr Buttons kStopped{true, false, true, false};
-constexpr Buttons kFailed{true, false, true, false};
-constexpr Buttons kCompleted{false, false, false, true};
 
 Buttons ButtonsOf(const CQuellbridgerDlg& dlg) {
     // Both close buttons stay usable in every state.
