@@ -9,6 +9,7 @@ app=$(realpath "$1")
 mklist=$(realpath "$2")
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 . "$repo/scripts/lib/nginx.sh"
+. "$repo/tests/e2e/lib.sh"
 
 for tool in Xvfb xdotool iconv md5sum curl /usr/sbin/nginx; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/setup installs it)" >&2; exit 1; }
@@ -29,11 +30,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-log_text() {
-    cat "$HOME"/.local/state/Quellbridger/Quellbridger_*.txt 2>/dev/null |
-        iconv -f UTF-16LE -t UTF-8 | tr -d '\r'
-}
-
 fail() {
     echo "FAIL: $*" >&2
     echo "--- installer log" >&2
@@ -44,37 +40,11 @@ fail() {
     exit 1
 }
 
-# wait_for SECONDS WHAT COMMAND...: runs COMMAND every 0.1 s until it succeeds.
-wait_for() {
-    local limit=$1 what=$2
-    shift 2
-    local end=$((SECONDS + limit))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || fail "waited ${limit}s for: $what"
-        sleep 0.1
-    done
-}
-
-# A decorated log line "[time] [LEVEL] text ".
-has_log() { log_text | grep -qF -- "] [$1] $2 "; }
-count_log() { log_text | grep -cF -- "] [$1] $2 " || true; }
-
 # The visible window whose title is exactly $1, in $wid.
 find_window() {
     wid=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
     [ -n "$wid" ]
 }
-
-# Drops a reaped child from the list that cleanup ends.
-forget() {
-    local keep=() pid
-    for pid in "${started[@]}"; do
-        [ "$pid" = "$1" ] || keep+=("$pid")
-    done
-    started=("${keep[@]}")
-}
-
-ended() { ! kill -0 "$1" 2>/dev/null || grep -q ') Z' "/proc/$1/stat" 2>/dev/null; }
 
 # click X Y: a left click at that place of the main window.
 click() {

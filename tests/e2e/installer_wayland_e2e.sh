@@ -11,6 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 atspi="$here/atspi.py"
 . "$repo/scripts/lib/nginx.sh"
+. "$repo/tests/e2e/lib.sh"
 
 for tool in weston dbus-daemon /usr/libexec/at-spi-bus-launcher iconv md5sum curl \
     /usr/sbin/nginx; do
@@ -35,11 +36,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-log_text() {
-    cat "$HOME"/.local/state/Quellbridger/Quellbridger_*.txt 2>/dev/null |
-        iconv -f UTF-16LE -t UTF-8 | tr -d '\r'
-}
-
 fail() {
     echo "FAIL: $*" >&2
     echo "--- installer log" >&2
@@ -50,26 +46,6 @@ fail() {
     exit 1
 }
 
-# wait_for SECONDS WHAT COMMAND...: runs COMMAND every 0.2 s until it succeeds.
-wait_for() {
-    local limit=$1 what=$2
-    shift 2
-    local end=$((SECONDS + limit))
-    until "$@" >/dev/null 2>&1; do
-        [ "$SECONDS" -lt "$end" ] || fail "waited ${limit}s for: $what"
-        sleep 0.2
-    done
-}
-
-has_log() { log_text | grep -qF -- "] [$1] $2 "; }
-ended() { ! kill -0 "$1" 2>/dev/null || grep -q ') Z' "/proc/$1/stat" 2>/dev/null; }
-forget() {
-    local keep=() pid
-    for pid in "${started[@]}"; do
-        [ "$pid" = "$1" ] || keep+=("$pid")
-    done
-    started=("${keep[@]}")
-}
 enabled_button() { "$atspi" find "push button" "$1" | grep -q ' enabled$'; }
 shows_label() { "$atspi" names label | grep -qxF -- "$1"; }
 
