@@ -19,6 +19,7 @@
 #include "download/download_thread.h"
 #include "download/http_client.h"
 #include "download/list_fetch.h"
+#include "download/rate_limit.h"
 #include "platform/program_log.h"
 
 namespace {
@@ -40,11 +41,15 @@ void OnSignal(int) {
 void PrintUsage(FILE* out) {
     std::fprintf(out,
                  "Usage: quellbridger-cli [--list URL] [--dir DIR] [--quiet] [--yes] [--jobs N]\n"
+                 "                        [--limit-rate RATE]\n"
                  "Downloads and verifies the Talvermoor client into DIR.\n\n"
                  "  --list URL  address of the file list (default: %s)\n"
                  "  --dir DIR   install folder (default: %s)\n"
                  "  --jobs N    download N files at once, each on its own connection\n"
                  "              (1 to 16; default 1: one after the other)\n"
+                 "  --limit-rate RATE\n"
+                 "              cap all transfers together at RATE bytes a second; K, M\n"
+                 "              and G multiply by 1024 (e.g. 2M)\n"
                  "  --yes       install into DIR even when it holds other files\n"
                  "  --quiet     print only failures\n"
                  "  --help      show this text\n"
@@ -63,6 +68,7 @@ int main(int argc, char** argv) {
     bool quiet = false;
     bool anyFolder = false;
     int jobs = 1;
+    uint64_t rateLimit = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -87,6 +93,15 @@ int main(int argc, char** argv) {
                 return kBadStart;
             }
             jobs = static_cast<int>(n);
+        } else if (arg == "--limit-rate" && i + 1 < argc) {
+            if (!CRateLimit::Parse(argv[++i], rateLimit)) {
+                std::fprintf(stderr,
+                             "quellbridger-cli: --limit-rate takes bytes a second, such as "
+                             "500K or 2M, not '%s'\n\n",
+                             argv[i]);
+                PrintUsage(stderr);
+                return kBadStart;
+            }
         } else if ((arg == "--list" || arg == "--dir") && i + 1 < argc) {
             (arg == "--list" ? url : folder) = argv[++i];
         } else {
@@ -148,6 +163,7 @@ int main(int argc, char** argv) {
         return kFailed;
     }
     session.Worker()->SetJobs(jobs);
+    session.Worker()->SetRateLimit(rateLimit);
 
     StartChecks checks;
     // A folder holding listed files is an install to update or repair; the window's

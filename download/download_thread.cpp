@@ -262,6 +262,8 @@ CDownloadThread::Next CDownloadThread::ProcessFile(RunContext& run, FileTask& fi
 
 bool CDownloadThread::DownloadAll() {
     m_nResultId = 0;
+    // Each run starts with the cap's full allowance.
+    m_rateLimit.Set(m_rateLimit.Rate());
     RunShared shared;
     RunContext run(m_timeouts, shared);
     run.client.SetStopFlag(&RunningFlag());
@@ -560,6 +562,8 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
             client.CloseLocalFile();
             return EndWith(run, IDS_NO_MEMORY_MESSAGE);
         }
+        // A stop during the wait is seen at the top of the loop.
+        m_rateLimit.Take(got, m_system, *StopFlag());
     }
     if (file.complete && file.done > file.writebackFrom) {
         // Start writing the rest out now; the flush before success then waits for less.

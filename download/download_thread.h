@@ -14,6 +14,7 @@
 #include "download/download_notify.h"
 #include "download/file_list.h"
 #include "download/http_timeouts.h"
+#include "download/rate_limit.h"
 #include "download/thread.h"
 #include "platform/message_id.h"
 
@@ -65,6 +66,8 @@ public:
     // file's log lines stay together, in list order; the records show the lowest-numbered
     // file not yet done.
     void SetJobs(int jobs) { m_nJobs = jobs < 1 ? 1 : jobs; }
+    // A cap on the bytes per second of every transfer together; 0: none.
+    void SetRateLimit(uint64_t bytesPerSecond) { m_rateLimit.Set(bytesPerSecond); }
 
     // Message id of the error that ended the last run; 0 when it succeeded or was stopped,
     // FOLDER_IN_USE when another run holds the install folder. Read once the run has ended.
@@ -143,6 +146,7 @@ private:
     IWorkerSystem& m_system;
     int m_nResultId = 0;
     int m_nJobs = 1;
+    CRateLimit m_rateLimit;
     // Set while several transfers run; the flag ends them all.
     Pool* m_pPool = nullptr;
     std::atomic<bool> m_bLanesGo{true};

@@ -240,6 +240,12 @@ TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
          "Usage: quellbridger-cli [--list URL] [--dir DIR] [--quiet]"},
         {"unknown option", {"--bogus"}, {}, 2, "unknown or incomplete option '--bogus'", ""},
         {"option without its value", {"--dir"}, {}, 2, "Usage: quellbridger-cli", ""},
+        {"rate not understood",
+         {"--limit-rate", "2MB"},
+         {},
+         2,
+         "--limit-rate takes bytes a second, such as 500K or 2M, not '2MB'",
+         ""},
         {"list not found",
          {"--dir", install.string()},
          {{"QUELLBRIDGER_FILE_LIST_URL", server.Url("missing.json")}},
@@ -298,6 +304,33 @@ TEST(QuellbridgerCli, ExitStatusTellsUsageListAndRunFailures) {
     EXPECT_FALSE(fs::exists(home.box.Path() / "f.bin"));
     EXPECT_FALSE(fs::exists(install / "f.bin"));
     EXPECT_EQ(server.Hits("/f.bin"), 1u);  // the one run whose file could not be created
+}
+
+// The cap holds across every connection: 1 MiB in four files on four connections at 512 KiB/s
+// cannot take less than 2 s, less the tenth of a second that may come at once. Only a lower
+// bound: a slow machine may take longer.
+TEST(QuellbridgerCli, LimitRateCapsAllTransfersTogether) {
+    Sandbox docs;
+    for (int i = 0; i < 4; ++i) {
+        docs.Write("part" + std::to_string(i) + ".pak", MakeBytes(256 * 1024, 40 + i));
+    }
+    NginxServer nginx(docs.Path());
+    ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+    CliHome home;
+    docs.Write("filelist.json",
+               MakeListDocument(docs.Path(), nginx.BaseUrl(), home.box.Path() / "scratch"));
+    const fs::path install = home.box.Path() / "install";
+
+    const auto start = Clock::now();
+    const ChildResult result =
+        home.Run({"--quiet", "--jobs", "4", "--limit-rate", "512K", "--list",
+                  nginx.BaseUrl() + "filelist.json", "--dir", install.string()});
+    const auto elapsed = Clock::now() - start;
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_GE(elapsed, 1900ms);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(FileSize(install / ("part" + std::to_string(i) + ".pak")), 256u * 1024);
+    }
 }
 
 TEST(QuellbridgerCli, StartRefusesAFolderOfOtherFilesUnlessToldTo) {
