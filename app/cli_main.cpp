@@ -25,8 +25,6 @@
 namespace {
 
 enum ExitCode { kDone = 0, kFailed = 1, kBadStart = 2, kInterrupted = 130 };
-// Connections to the file server at most.
-constexpr int kMaxJobs = 16;
 
 volatile sig_atomic_t g_interrupted = 0;
 // Cleared by the signal too, so a list fetch that is held up ends at once.
@@ -46,7 +44,7 @@ void PrintUsage(FILE* out) {
                  "  --list URL  address of the file list (default: %s)\n"
                  "  --dir DIR   install folder (default: %s)\n"
                  "  --jobs N    download N files at once, each on its own connection\n"
-                 "              (1 to 16; default 1: one after the other)\n"
+                 "              (1 to %d; default %d; 1: one after the other)\n"
                  "  --limit-rate RATE\n"
                  "              cap all transfers together at RATE bytes a second; K, M\n"
                  "              and G multiply by 1024 (e.g. 2M)\n"
@@ -57,7 +55,8 @@ void PrintUsage(FILE* out) {
                  "Exit status: 0 every file done, 1 the download failed, 2 usage error, no\n"
                  "usable file list or another run holds DIR, 130 interrupted (run again to\n"
                  "resume).\n",
-                 GetFileListUrl().c_str(), "$HOME/Games/HOLLOWMERE WORKS/Talvermoor");
+                 GetFileListUrl().c_str(), "$HOME/Games/HOLLOWMERE WORKS/Talvermoor",
+                 CDownloadThread::MAX_JOBS, CDownloadThread::DEFAULT_JOBS);
 }
 
 }  // namespace
@@ -67,7 +66,7 @@ int main(int argc, char** argv) {
     std::string folder;
     bool quiet = false;
     bool anyFolder = false;
-    int jobs = 1;
+    int jobs = CDownloadThread::DEFAULT_JOBS;
     uint64_t rateLimit = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -86,9 +85,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--jobs" && i + 1 < argc) {
             char* end = nullptr;
             const long n = std::strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end != '\0' || n < 1 || n > kMaxJobs) {
+            if (end == argv[i] || *end != '\0' || n < 1 || n > CDownloadThread::MAX_JOBS) {
                 std::fprintf(stderr, "quellbridger-cli: --jobs takes a number from 1 to %d\n\n",
-                             kMaxJobs);
+                             CDownloadThread::MAX_JOBS);
                 PrintUsage(stderr);
                 return kBadStart;
             }

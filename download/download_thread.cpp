@@ -737,10 +737,13 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
             }
             index = pool.next++;
         }
-        FileTask file(index, m_FileList.FileList[static_cast<size_t>(index)]);
+        // Each attempt begins afresh from the file on disk, as one at a time does.
         Next next = Next::Again;
+        bool finished = false;
         while (next == Next::Again) {
+            FileTask file(index, m_FileList.FileList[static_cast<size_t>(index)]);
             next = ProcessFile(run, file);
+            finished = file.finished;
         }
         std::lock_guard<std::mutex> lock(pool.lock);
         pool.logs[static_cast<size_t>(index)] = std::move(lines);
@@ -755,7 +758,7 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
             ++pool.flushed;
         }
         HoldLogLines(&lines);
-        if (file.finished) {
+        if (finished) {
             pool.done[static_cast<size_t>(index)] = true;
             // The records move on to the next file not done, showing what it has so far.
             while (pool.shown < pool.end && pool.done[static_cast<size_t>(pool.shown)]) {
@@ -780,7 +783,7 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
                 pool.lastPost = m_system.Now();
             }
         }
-        if (next == Next::End || !file.finished) {
+        if (next == Next::End || !finished) {
             break;
         }
     }

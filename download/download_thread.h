@@ -4,6 +4,7 @@
 // calls the setters only while no run is active, except SetNotifySink and SetFileStartTime.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -62,10 +63,16 @@ public:
         m_retryDelays = std::move(delays);
     }
 
-    // Files transferred at once, each on its own connection (1: one after the other). Each
-    // file's log lines stay together, in list order; the records show the lowest-numbered
-    // file not yet done.
-    void SetJobs(int jobs) { m_nJobs = jobs < 1 ? 1 : jobs; }
+    // Files transferred at once, each on its own connection (1, the worker's own default: one
+    // after the other). Each file's log lines stay together, in list order; the records show
+    // the lowest-numbered file not yet done.
+    void SetJobs(int jobs) { m_nJobs = std::clamp(jobs, 1, MAX_JOBS); }
+    int Jobs() const { return m_nJobs; }
+    // What the programs use unless told otherwise. Every transfer of a small file costs a round
+    // trip: measured over 20 and 60 ms round trips, 16 connections is the fewest that keeps
+    // 2,000 small files well ahead of the parallel tools.
+    static constexpr int DEFAULT_JOBS = 16;
+    static constexpr int MAX_JOBS = 32;
     // A cap on the bytes per second of every transfer together; 0: none.
     void SetRateLimit(uint64_t bytesPerSecond) { m_rateLimit.Set(bytesPerSecond); }
 

@@ -238,7 +238,7 @@ TEST(ConcurrentTransfers, CommandLineJobs) {
         home.Run({"--list", server.Url("filelist.json"), "--dir", install.string(), "--jobs", "4"});
     EXPECT_EQ(done.exitCode, 0) << done.out << done.err;
     EXPECT_EQ(CheckComplete(install, corpus), "");
-    for (const char* bad : {"0", "17", "x", ""}) {
+    for (const char* bad : {"0", "33", "x", ""}) {
         const ChildResult refused = home.Run(
             {"--list", server.Url("filelist.json"), "--dir", install.string(), "--jobs", bad});
         EXPECT_EQ(refused.exitCode, 2) << bad;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <regex>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <json/writer.h>
 
+#include "download/download_thread.h"
 #include "download/list_fetch.h"
 #include "support/test_data.h"
 
@@ -174,9 +176,24 @@ CliHome::CliHome() {
     fs::create_directories(Root() / "scratch");
 }
 
+int TestJobs() {
+    const char* value = std::getenv("QB_TEST_JOBS");
+    if (value == nullptr || *value == '\0') {
+        return 1;
+    }
+    if (std::string(value) == "default") {
+        return CDownloadThread::DEFAULT_JOBS;
+    }
+    const int jobs = std::atoi(value);
+    EXPECT_GE(jobs, 1) << "QB_TEST_JOBS=" << value;
+    return std::max(jobs, 1);
+}
+
 ChildOptions CliHome::Options(const std::vector<std::string>& args) const {
     ChildOptions options;
     options.args.push_back(QB_CLI_PATH);
+    options.args.push_back("--jobs");
+    options.args.push_back(std::to_string(TestJobs()));
     options.args.insert(options.args.end(), args.begin(), args.end());
     options.env = {{"HOME", (Root() / "home").string()},
                    {"XDG_STATE_HOME", (Root() / "state").string()}};

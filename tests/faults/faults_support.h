@@ -81,7 +81,12 @@ using ::ChildOptions;
 using ::ChildProcess;
 using ::ChildResult;
 
-// A sandboxed home and state folder for runs of quellbridger-cli.
+// Transfers at once for the worker and the program in these suites: 1 (one after the other)
+// unless QB_TEST_JOBS says otherwise, a number or "default" for what the programs use.
+int TestJobs();
+
+// A sandboxed home and state folder for runs of quellbridger-cli, with --jobs TestJobs()
+// ahead of the run's own arguments.
 class CliHome {
 public:
     CliHome();

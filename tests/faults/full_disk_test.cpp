@@ -174,7 +174,9 @@ void CheckFullThenResume(CliHome& home, FaultServer& server, const fs::path& ins
     EXPECT_GT(partial, 0u);
     EXPECT_LT(partial, corpus[1].bytes.size());
     EXPECT_EQ(CheckPrefixes(install, corpus), "");
-    EXPECT_FALSE(fs::exists(install / "c.bin"));
+    if (TestJobs() == 1) {
+        EXPECT_FALSE(fs::exists(install / "c.bin"));
+    }
 
     freeSpace();
     ServeCorpus(server, corpus);

@@ -111,6 +111,7 @@ TEST(StopStartSoak, AHundredStopsAndStartsLeakNothingAndTheRunCompletes) {
         CDownloadQueue queue;
         CDownloadThread worker(MakeList(server.BaseUrl(), corpus), &queue, install.string(),
                                kQuick);
+        worker.SetJobs(TestJobs());
         std::mt19937 random(kSeed);
         std::uniform_int_distribution<int> runMs(0, 40);
         for (int cycle = 0; cycle < kCycles; ++cycle) {
