@@ -181,6 +181,12 @@ void CDownloadThread::Run() {
     PostEndOfRun(DownloadAll());
 }
 
+void CDownloadThread::SetFileStartTime(uint32_t time) {
+    m_dwFileStartTime.store(time);
+    const auto file = static_cast<uint32_t>(m_nPostedIndex.load() + 1);
+    m_nRebasedStart.store(uint64_t{file} << 32 | time);
+}
+
 bool CDownloadThread::PostProgress(int32_t index, bool skipped, uint64_t fileTotal,
                                    uint64_t fileDone, uint64_t otherDone) {
     std::unique_ptr<DownloadProgress> record(new (std::nothrow) DownloadProgress);
@@ -193,6 +199,7 @@ bool CDownloadThread::PostProgress(int32_t index, bool skipped, uint64_t fileTot
     record->nFileTotal = fileTotal;
     record->nFileDone = fileDone;
     record->nOtherDone = otherDone;
+    m_nPostedIndex.store(index);
     if (IDownloadNotify* sink = m_hNotifyWnd.load()) {
         sink->PostProgress(std::move(record));
     }
@@ -262,6 +269,7 @@ CDownloadThread::Next CDownloadThread::ProcessFile(RunContext& run, FileTask& fi
 
 bool CDownloadThread::DownloadAll() {
     m_nResultId = 0;
+    m_nRebasedStart.store(0);
     // Each run starts with the cap's full allowance.
     m_rateLimit.Set(m_rateLimit.Rate());
     RunShared shared;
@@ -664,11 +672,20 @@ bool CDownloadThread::PostFile(const FileTask& file, bool skipped, uint64_t tota
         !(!shown && due && pool.has[static_cast<size_t>(pool.shown)])) {
         return true;
     }
-    const DownloadProgress& r = pool.latest[static_cast<size_t>(pool.shown)];
-    pool.posted[static_cast<size_t>(pool.shown)] = true;
-    pool.postedAny = true;
     pool.lastPost = now;
-    m_dwFileStartTime.store(r.dwStartTime);
+    return PostShown(pool);
+}
+
+bool CDownloadThread::PostShown(Pool& pool) {
+    const size_t shown = static_cast<size_t>(pool.shown);
+    const DownloadProgress& r = pool.latest[shown];
+    pool.posted[shown] = true;
+    pool.postedAny = true;
+    // A file resumed after a stop keeps the clock its owner moved back for the time it had
+    // already run.
+    const uint64_t rebased = m_nRebasedStart.load();
+    const bool moved = rebased >> 32 == static_cast<uint64_t>(r.nFileIndex) + 1;
+    m_dwFileStartTime.store(moved ? static_cast<uint32_t>(rebased) : r.dwStartTime);
     return PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone, pool.OtherDone());
 }
 
@@ -762,24 +779,14 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
             pool.done[static_cast<size_t>(index)] = true;
             // The records move on to the next file not done, showing what it has so far.
             while (pool.shown < pool.end && pool.done[static_cast<size_t>(pool.shown)]) {
-                const size_t shown = static_cast<size_t>(pool.shown);
-                if (!pool.posted[shown]) {
-                    const DownloadProgress& r = pool.latest[shown];
-                    m_dwFileStartTime.store(r.dwStartTime);
-                    PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone,
-                                 pool.OtherDone());
-                    pool.posted[shown] = true;
+                if (!pool.posted[static_cast<size_t>(pool.shown)]) {
+                    PostShown(pool);
                 }
                 ++pool.shown;
             }
             if (pool.shown < pool.end && pool.has[static_cast<size_t>(pool.shown)] &&
                 !pool.posted[static_cast<size_t>(pool.shown)]) {
-                const DownloadProgress& r = pool.latest[static_cast<size_t>(pool.shown)];
-                m_dwFileStartTime.store(r.dwStartTime);
-                PostProgress(r.nFileIndex, r.bSkipped != 0, r.nFileTotal, r.nFileDone,
-                             pool.OtherDone());
-                pool.posted[static_cast<size_t>(pool.shown)] = true;
-                pool.postedAny = true;
+                PostShown(pool);
                 pool.lastPost = m_system.Now();
             }
         }

@@ -44,8 +44,9 @@ public:
     void SetInstallFolder(const std::string& folder) { m_strInstallFolder = folder; }
     // Millisecond clock at which the current file was started; the owner may move it after
     // a stop and a new start to re-base its file clock. Any thread.
+    // With several transfers at once the new time holds for the file of the last record.
     uint32_t FileStartTime() const { return m_dwFileStartTime.load(); }
-    void SetFileStartTime(uint32_t time) { m_dwFileStartTime.store(time); }
+    void SetFileStartTime(uint32_t time);
     // The file the last run was at when it ended; the next run goes on from there.
     int32_t CurrentIndex() const { return m_nCurrentIndex; }
     // Bytes of the list present after the last run (skipped, resumed and downloaded).
@@ -127,6 +128,8 @@ private:
     const std::atomic<bool>* StopFlag() const;
     // A progress record of the file, or with several transfers the record of the file shown.
     bool PostFile(const FileTask& file, bool skipped, uint64_t total, uint64_t done);
+    // With several transfers: the shown file's latest record, with the clock its owner set.
+    bool PostShown(Pool& pool);
 
     Check DecideLocalFile(RunContext& run, const FileTask& file, uint64_t& localSize);
     // Sets the result text and id from the message (and the detail) and closes the target;
@@ -144,6 +147,10 @@ private:
     std::string m_strResultDetail;
     int32_t m_nCurrentIndex = 0;
     std::atomic<uint32_t> m_dwFileStartTime{0};
+    // The file of the last record, and the start time its owner set for it (index + 1 in the
+    // high half; 0: none).
+    std::atomic<int32_t> m_nPostedIndex{-1};
+    std::atomic<uint64_t> m_nRebasedStart{0};
     std::atomic<uint64_t> m_nTotalDone{0};
     std::vector<std::chrono::milliseconds> m_retryDelays{
         std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4),

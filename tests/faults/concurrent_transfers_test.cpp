@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "core/progress_model.h"
@@ -196,6 +198,48 @@ TEST(ConcurrentTransfers, StopLeavesEveryPartialFileToResume) {
         }
         EXPECT_TRUE(resumed) << path << " from " << size;
     }
+}
+
+// After a stop and a new start the owner moves the shown file's clock back by the time it had
+// already run (the file's speed counts all its bytes); the later records of that file keep the
+// moved clock, as with one transfer at a time.
+TEST(ConcurrentTransfers, AFileResumedAfterAStopKeepsTheClockItsOwnerMoved) {
+    const Corpus corpus{{"a.bin", MakeBytes(600000, 71)}, {"b.bin", MakeBytes(600000, 72)}};
+    FaultServer server;
+    ServeCorpus(server, corpus, [](FaultRoute& r) { r.trickleBytesPerSecond = 150000; });
+    Sandbox box;
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), corpus), &queue,
+                           (box.Path() / "install").string(), HttpTimeouts{2000, 60});
+    worker.SetJobs(2);
+    ASSERT_TRUE(worker.Start());
+    const auto deadline = Clock::now() + 10s;
+    while (FileSize(box.Path() / "install/a.bin") < 100000 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    worker.Stop();
+    ASSERT_TRUE(queue.WaitFinished(2000ms));
+
+    ASSERT_TRUE(worker.Start());
+    CDownloadQueue::Record record;
+    ASSERT_TRUE(queue.Take(record, 5000ms));
+    const auto* first = std::get_if<std::unique_ptr<DownloadProgress>>(&record);
+    ASSERT_TRUE(first != nullptr && *first);
+    ASSERT_EQ((*first)->nFileIndex, 0);
+    const uint32_t moved = (*first)->dwStartTime - 7000;
+    worker.SetFileStartTime(moved);
+    std::deque<std::unique_ptr<DownloadProgress>> later;
+    const std::unique_ptr<DownloadResult> result = queue.WaitFinished(15s, &later);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->bSucceeded, 1) << result->szMessage;
+    size_t ofA = 0;
+    for (const auto& progress : later) {
+        if (progress->nFileIndex == 0) {
+            EXPECT_EQ(progress->dwStartTime, moved);
+            ++ofA;
+        }
+    }
+    EXPECT_GT(ofA, 0u);
 }
 
 // A file that fails ends the whole run with its message; the other transfers end cleanly and
