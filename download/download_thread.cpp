@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -137,6 +138,8 @@ struct CDownloadThread::Pool {
           logged(static_cast<size_t>(count), false) {}
 
     std::mutex lock;
+    // Signalled when the shown file moves on or the run ends.
+    std::condition_variable moved;
     int32_t next;     // the next file to take
     int32_t shown;    // the lowest-numbered file not yet done: the one the records show
     int32_t flushed;  // files before this have their log lines written
@@ -748,7 +751,12 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
     for (;;) {
         int32_t index = 0;
         {
-            std::lock_guard<std::mutex> lock(pool.lock);
+            std::unique_lock<std::mutex> lock(pool.lock);
+            while (pool.next < pool.end && pool.next - pool.shown >= m_nLookahead &&
+                   m_bLanesGo.load()) {
+                // The wait is bounded: a stop clears the flag without the lock.
+                pool.moved.wait_for(lock, std::chrono::milliseconds(50));
+            }
             if (pool.next >= pool.end || !m_bLanesGo.load()) {
                 break;
             }
@@ -783,6 +791,7 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
                     PostShown(pool);
                 }
                 ++pool.shown;
+                pool.moved.notify_all();
             }
             if (pool.shown < pool.end && pool.has[static_cast<size_t>(pool.shown)] &&
                 !pool.posted[static_cast<size_t>(pool.shown)]) {

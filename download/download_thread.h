@@ -74,6 +74,10 @@ public:
     // 2,000 small files well ahead of the parallel tools.
     static constexpr int DEFAULT_JOBS = 16;
     static constexpr int MAX_JOBS = 32;
+    // With several transfers, files are taken at most this far past the first one not done:
+    // a slow file early in a long list must not leave the others holding the records and log
+    // lines of every file after it.
+    void SetLookahead(int32_t files) { m_nLookahead = std::max<int32_t>(files, 1); }
     // A cap on the bytes per second of every transfer together; 0: none.
     void SetRateLimit(uint64_t bytesPerSecond) { m_rateLimit.Set(bytesPerSecond); }
 
@@ -160,6 +164,7 @@ private:
     IWorkerSystem& m_system;
     int m_nResultId = 0;
     int m_nJobs = 1;
+    int32_t m_nLookahead = 1024;
     CRateLimit m_rateLimit;
     // Set while several transfers run; the flag ends them all.
     Pool* m_pPool = nullptr;

@@ -242,6 +242,40 @@ TEST(ConcurrentTransfers, AFileResumedAfterAStopKeepsTheClockItsOwnerMoved) {
     EXPECT_GT(ofA, 0u);
 }
 
+// While the first file is held up, the other transfers go no further than the look-ahead past
+// it; once it comes, the run goes on to the end.
+TEST(ConcurrentTransfers, AHeldFileKeepsTheOthersWithinTheLookahead) {
+    Corpus corpus;
+    for (int i = 0; i < 40; ++i) {
+        corpus.push_back({"f" + std::to_string(i) + ".bin", MakeBytes(100, 500 + i)});
+    }
+    FaultServer server;
+    ServeCorpus(server, corpus);
+    FaultRoute held;
+    held.body = corpus[0].bytes;
+    held.holdUntilReleased = true;
+    server.SetRoute("/f0.bin", held);
+    Sandbox box;
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), corpus), &queue,
+                           (box.Path() / "install").string(), HttpTimeouts{2000, 60});
+    worker.SetJobs(kJobs);
+    worker.SetLookahead(10);
+    ASSERT_TRUE(worker.Start());
+    // Files 1 to 9 come; then nothing more while file 0 is held.
+    const auto deadline = Clock::now() + 10s;
+    while (server.Requests().size() < 10 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(server.Requests().size(), 10u);
+    server.ReleaseHeld();
+    const std::unique_ptr<DownloadResult> result = queue.WaitFinished(15s);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->bSucceeded, 1) << result->szMessage;
+    EXPECT_EQ(CheckComplete(box.Path() / "install", corpus), "");
+}
+
 // A file that fails ends the whole run with its message; the other transfers end cleanly and
 // the next run completes.
 TEST(ConcurrentTransfers, AFailureEndsEveryTransfer) {
