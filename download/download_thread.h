@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "download/download_notify.h"
 #include "download/file_list.h"
 #include "download/http_timeouts.h"
+#include "download/retry_policy.h"
 #include "download/thread.h"
 #include "platform/message_id.h"
 
@@ -60,6 +62,18 @@ public:
     void SetRetryDelays(std::vector<std::chrono::milliseconds> delays) {
         m_retryDelays = std::move(delays);
     }
+
+    // Automatic retry, off unless set: a failure that may pass (a refused or dropped
+    // connection, a time-out, a body cut short, HTTP 408, 429, 500, 502, 503, 504) waits
+    // (1, 2, 4 ... 30 s, or the server's Retry-After) and tries the file again, resuming the
+    // part on disk, until no byte has arrived for noProgressLimit; only then does the run end
+    // as it does without retry. Any byte starts the back-off and the limit anew.
+    void SetAutoRetry(bool on, std::chrono::milliseconds noProgressLimit =
+                                   CRetryPolicy::DEFAULT_NO_PROGRESS_LIMIT) {
+        m_bAutoRetry = on;
+        m_noProgressLimit = noProgressLimit;
+    }
+    bool AutoRetry() const { return m_bAutoRetry; }
 
     // Files transferred at once, each on its own connection (1: one after the other). Each
     // file's log lines stay together, in list order; the records show the lowest-numbered
@@ -118,6 +132,14 @@ private:
     // A progress record of the file, or with several transfers the record of the file shown.
     bool PostFile(const FileTask& file, bool skipped, uint64_t total, uint64_t done);
 
+    // With automatic retry, a failure that may pass (reason not empty) logs, tells the owner,
+    // waits and sends the file back to its decision; nothing when the run is to end as it
+    // would without retry.
+    std::optional<Next> RetryLater(RunContext& run, const FileTask& file, long code,
+                                   const std::string& reason, int64_t serverSeconds);
+    // The wait before another attempt, when the file is the one shown.
+    bool PostRetry(int32_t index, uint32_t seconds, const std::string& reason);
+
     Check DecideLocalFile(RunContext& run, const FileTask& file, uint64_t& localSize);
     // Sets the result text and id from the message (and the detail) and closes the target;
     // returns End.
@@ -143,6 +165,8 @@ private:
     IWorkerSystem& m_system;
     int m_nResultId = 0;
     int m_nJobs = 1;
+    bool m_bAutoRetry = false;
+    std::chrono::milliseconds m_noProgressLimit = CRetryPolicy::DEFAULT_NO_PROGRESS_LIMIT;
     // Set while several transfers run; the flag ends them all.
     Pool* m_pPool = nullptr;
     std::atomic<bool> m_bLanesGo{true};
