@@ -263,6 +263,8 @@ void CInstallerSession::OnTimer(int timerId) {
 
 void CInstallerSession::OnProgress(const DownloadProgress& record) {
     const ProgressChange change = m_progress.Take(record, m_services.now());
+    m_nLastIndex = record.nFileIndex;
+    m_nLastDone = record.nFileDone;
     if (change.rebasedStartTime && m_pDownloadThread) {
         m_pDownloadThread->SetFileStartTime(*change.rebasedStartTime);
     }
@@ -270,7 +272,9 @@ void CInstallerSession::OnProgress(const DownloadProgress& record) {
         return;
     }
     const ProgressTexts& texts = m_progress.Texts();
-    if (change.fileChanged || m_bRetryShown) {
+    const bool goesOn =
+        m_bRetryShown && (record.nFileIndex != m_nRetryIndex || record.nFileDone != m_nRetryDone);
+    if (change.fileChanged || goesOn) {
         m_view.SetItemText(IDC_FILE_NAME, texts.fileName);
         m_bRetryShown = false;
     }
@@ -294,6 +298,9 @@ void CInstallerSession::OnRetry(const DownloadRetry& record) {
     }
     m_view.SetItemText(IDC_FILE_NAME, RetryText(record));
     m_bRetryShown = true;
+    m_nRetryIndex = record.nFileIndex;
+    // Any record of a file that had none yet means it goes on.
+    m_nRetryDone = record.nFileIndex == m_nLastIndex ? m_nLastDone : UINT64_MAX;
 }
 
 std::string CInstallerSession::RetryText(const DownloadRetry& record) {

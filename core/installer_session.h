@@ -135,6 +135,12 @@ private:
     pid_t m_launcherPid = 0;
     int m_nLauncherIdleChecks = 0;
     bool m_bShutDown = false;
-    // The file name label shows a retry's wait instead of the name.
+    // The file name label shows a retry's wait instead of the name, until a record of another
+    // file or of more bytes than the file had at the wait (several transfers keep posting the
+    // waiting file's record while the others go on).
     bool m_bRetryShown = false;
+    int32_t m_nRetryIndex = -1;
+    uint64_t m_nRetryDone = UINT64_MAX;
+    int32_t m_nLastIndex = -1;
+    uint64_t m_nLastDone = 0;
 };

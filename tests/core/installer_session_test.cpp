@@ -577,6 +577,11 @@ TEST_F(SessionTest, RetryWaitShowsInTheFileNameLabelUntilTheTransferGoesOn) {
     EXPECT_EQ(CInstallerSession::RetryText(retry), "Retrying in 30 s (HTTP 503)");
     session.OnRetry(retry);
     EXPECT_EQ(m_view.GetItemText(IDC_FILE_NAME), "Retrying in 30 s (HTTP 503)");
+    // Other transfers post the waiting file's record as it was: still waiting.
+    m_system.now = 2000;
+    session.OnProgress(progress);
+    EXPECT_EQ(m_view.GetItemText(IDC_FILE_NAME), "Retrying in 30 s (HTTP 503)");
+    session.OnRetry(retry);
     const auto begin = std::chrono::steady_clock::now();
     session.Stop();
     EndOfRun();
