@@ -456,8 +456,8 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
                            client.RetryAfterSeconds())) {
             return *again;
         }
-        g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s",
-                    static_cast<long>(client.LastError()), client.ErrorDetail().c_str());
+        g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s", error,
+                    client.ErrorDetail().c_str());
         return EndWithDetail(run, client.ErrorDetail(), IDS_SERVER_UNREACHABLE, client.LastError());
     }
     if (file.resume && client.StatusCode() == 200) {
