@@ -40,6 +40,7 @@ void PrintUsage(FILE* out) {
     std::fprintf(out,
                  "Usage: quellbridger-cli [--list URL] [--dir DIR] [--quiet] [--yes] [--jobs N]\n"
                  "                        [--limit-rate RATE]\n"
+                 "                        [--retry]\n"
                  "Downloads and verifies the Talvermoor client into DIR.\n\n"
                  "  --list URL  address of the file list (default: %s)\n"
                  "  --dir DIR   install folder (default: %s)\n"
@@ -48,6 +49,9 @@ void PrintUsage(FILE* out) {
                  "  --limit-rate RATE\n"
                  "              cap all transfers together at RATE bytes a second; K, M\n"
                  "              and G multiply by 1024 (e.g. 2M)\n"
+                 "  --retry     after a dropped connection, a time-out or a busy server, wait\n"
+                 "              (1, 2, 4 ... 30 s) and go on where the file stopped; give up\n"
+                 "              only after 2 minutes without progress\n"
                  "  --yes       install into DIR even when it holds other files\n"
                  "  --quiet     print only failures\n"
                  "  --help      show this text\n"
@@ -66,6 +70,7 @@ int main(int argc, char** argv) {
     std::string folder;
     bool quiet = false;
     bool anyFolder = false;
+    bool retry = false;
     int jobs = CDownloadThread::DEFAULT_JOBS;
     uint64_t rateLimit = 0;
     for (int i = 1; i < argc; ++i) {
@@ -82,6 +87,8 @@ int main(int argc, char** argv) {
             quiet = true;
         } else if (arg == "--yes" || arg == "-y") {
             anyFolder = true;
+        } else if (arg == "--retry") {
+            retry = true;
         } else if (arg == "--jobs" && i + 1 < argc) {
             char* end = nullptr;
             const long n = std::strtol(argv[++i], &end, 10);
@@ -139,6 +146,8 @@ int main(int argc, char** argv) {
                             const HttpTimeouts& timeouts, std::string& detail) {
         return DownloadFileListText(listUrl, text, timeouts, &g_running, &detail);
     };
+    // The window's setting is the window's; here only --retry counts.
+    services.autoRetry = [retry] { return retry; };
     CInstallerSession session(view, &queue, std::move(services));
     session.SetCompletion(false);
     switch (session.Open(url, &g_running)) {
@@ -199,6 +208,16 @@ int main(int argc, char** argv) {
         if (auto* finished = std::get_if<std::unique_ptr<DownloadResult>>(&record)) {
             result = std::move(*finished);
             break;
+        }
+        if (auto* wait = std::get_if<std::unique_ptr<DownloadRetry>>(&record)) {
+            session.OnRetry(**wait);
+            // Not a failure: the run goes on by itself.
+            if (!quiet) {
+                std::printf("%s%s\n", terminal ? "\r\x1b[K" : "",
+                            progress.RetryLine(**wait).c_str());
+                std::fflush(stdout);
+            }
+            continue;
         }
         const auto& item = *std::get<std::unique_ptr<DownloadProgress>>(record);
         session.OnProgress(item);

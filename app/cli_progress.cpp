@@ -1,7 +1,9 @@
 #include "app/cli_progress.h"
 
+#include <cctype>
 #include <cstdio>
 
+#include "core/installer_session.h"
 #include "platform/text_format.h"
 
 CCliProgress::CCliProgress(const CFileList& list) : m_list(list) {}
@@ -27,5 +29,14 @@ std::string CCliProgress::FinishedLine(const DownloadProgress& record) const {
     std::snprintf(line, sizeof line, "[%d/%d] %s %s (%s)", record.nFileIndex + 1, m_list.TotalCount,
                   name.c_str(), record.bSkipped ? "already complete" : "downloaded",
                   FormatSizeText(record.nFileTotal).c_str());
+    return line;
+}
+
+std::string CCliProgress::RetryLine(const DownloadRetry& record) const {
+    // The window's words, as a line of their own.
+    std::string line = CInstallerSession::RetryText(record);
+    if (!line.empty()) {
+        line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+    }
     return line;
 }

@@ -16,6 +16,8 @@ public:
     std::string Line(const ProgressTexts& texts) const;
     // The line that says a file was finished or skipped, empty while it is still coming.
     std::string FinishedLine(const DownloadProgress& record) const;
+    // The line for a wait before another attempt: "retrying in 4 s (connection refused)".
+    std::string RetryLine(const DownloadRetry& record) const;
 
 private:
     const CFileList& m_list;

@@ -9,6 +9,7 @@
 #include "platform/disk.h"
 #include "platform/launch_command.h"
 #include "platform/prerequisite.h"
+#include "platform/settings_key.h"
 #include "platform/shortcut.h"
 
 namespace {
@@ -25,6 +26,20 @@ int StartLauncher(const std::string& launcher, const std::string& folder, pid_t&
     return error;
 }
 
+bool ReadAutoRetry() {
+    CSettingsKey key;
+    std::string value;
+    if (key.Open(AUTO_RETRY_KEY) != 0 || key.QueryStringValue(AUTO_RETRY_VALUE, value) != 0) {
+        return false;
+    }
+    // "echo 1 > ..." leaves a line break.
+    while (!value.empty() &&
+           (value.back() == '\n' || value.back() == '\r' || value.back() == ' ')) {
+        value.pop_back();
+    }
+    return value == "1";
+}
+
 }  // namespace
 
 InstallerServices InstallerServices::System() {
@@ -39,6 +54,7 @@ InstallerServices InstallerServices::System() {
         return DownloadFileListText(url, text, timeouts, nullptr, &detail);
     };
     s.countFolderEntries = CountFolderEntries;
+    s.autoRetry = ReadAutoRetry;
     s.fileExists = [](const std::string& path) {
         struct stat st {};
         return ::lstat(path.c_str(), &st) == 0;

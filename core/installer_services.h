@@ -16,6 +16,11 @@ class CFileList;
 class IUserPrompt;
 class IWorkerSystem;
 
+// "AutoRetry" = "1" turns automatic retry on for the window. It sits in the publisher's key
+// beside the program's own, which completion deletes together with the remembered folder.
+constexpr const char* AUTO_RETRY_KEY = "SOFTWARE\\HOLLOWMERE WORKS";
+constexpr const char* AUTO_RETRY_VALUE = "AutoRetry";
+
 struct InstallerServices {
     // The wrapping millisecond clock.
     std::function<uint32_t()> now;
@@ -48,6 +53,10 @@ struct InstallerServices {
     std::function<int(const std::string& launcher, const std::string& folder, pid_t& pid)>
         startLauncher;
     std::function<ProcessRunState(pid_t pid)> launcherState;
+
+    // Whether the worker retries failures that may pass, read when the worker is made (the
+    // settings store's AUTO_RETRY_VALUE); unset for never.
+    std::function<bool()> autoRetry;
 
     // The download worker's clock, free space, flush and waits; null for the real ones.
     IWorkerSystem* workerSystem = nullptr;

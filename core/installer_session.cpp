@@ -139,6 +139,7 @@ bool CInstallerSession::CreateWorker() {
     try {
         m_pDownloadThread = std::make_unique<CDownloadThread>(m_FileList, m_pSink, InstallFolder(),
                                                               m_timeouts, m_services.workerSystem);
+        m_pDownloadThread->SetAutoRetry(m_services.autoRetry && m_services.autoRetry());
     } catch (const std::bad_alloc&) {
         m_pDownloadThread.reset();
         Show(IDS_NO_MEMORY_CLOSING, FormatMessageText(IDS_NO_MEMORY_CLOSING), MB_OK);
@@ -262,6 +263,8 @@ void CInstallerSession::OnTimer(int timerId) {
 
 void CInstallerSession::OnProgress(const DownloadProgress& record) {
     const ProgressChange change = m_progress.Take(record, m_services.now());
+    m_nLastIndex = record.nFileIndex;
+    m_nLastDone = record.nFileDone;
     if (change.rebasedStartTime && m_pDownloadThread) {
         m_pDownloadThread->SetFileStartTime(*change.rebasedStartTime);
     }
@@ -269,8 +272,11 @@ void CInstallerSession::OnProgress(const DownloadProgress& record) {
         return;
     }
     const ProgressTexts& texts = m_progress.Texts();
-    if (change.fileChanged) {
+    const bool goesOn =
+        m_bRetryShown && (record.nFileIndex != m_nRetryIndex || record.nFileDone != m_nRetryDone);
+    if (change.fileChanged || goesOn) {
         m_view.SetItemText(IDC_FILE_NAME, texts.fileName);
+        m_bRetryShown = false;
     }
     if (change.speedChanged) {
         m_view.SetItemText(IDC_SPEED, texts.speed);
@@ -286,10 +292,29 @@ void CInstallerSession::OnProgress(const DownloadProgress& record) {
     m_view.SetItemText(IDC_TOTAL_DONE, texts.totalDone);
 }
 
+void CInstallerSession::OnRetry(const DownloadRetry& record) {
+    if (m_state != RunState::Downloading) {
+        return;
+    }
+    m_view.SetItemText(IDC_FILE_NAME, RetryText(record));
+    m_bRetryShown = true;
+    m_nRetryIndex = record.nFileIndex;
+    // Any record of a file that had none yet means it goes on.
+    m_nRetryDone = record.nFileIndex == m_nLastIndex ? m_nLastDone : UINT64_MAX;
+}
+
+std::string CInstallerSession::RetryText(const DownloadRetry& record) {
+    return "Retrying in " + std::to_string(record.nWaitSeconds) + " s (" + record.szReason + ")";
+}
+
 void CInstallerSession::OnFinished(const DownloadResult* record) {
     const bool succeeded = record != nullptr && record->bSucceeded != 0;
     const std::string text = record != nullptr ? record->szMessage : std::string();
     m_view.KillTimer(ELAPSED_TIMER_ID);
+    if (m_bRetryShown) {
+        m_view.SetItemText(IDC_FILE_NAME, m_progress.Texts().fileName);
+        m_bRetryShown = false;
+    }
     if (m_state == RunState::Stopped) {
         // Whatever the record says: the user ended this run.
         Enter(RunState::Stopped);

@@ -87,6 +87,11 @@ public:
     void OnProgress(const DownloadProgress& record);
     // record may be null (counted as a failure without text).
     void OnFinished(const DownloadResult* record);
+    // The file shown waits before another attempt: the file name label says so until the
+    // next progress record.
+    void OnRetry(const DownloadRetry& record);
+    // "Retrying in 4 s (connection refused)".
+    static std::string RetryText(const DownloadRetry& record);
 
     // Stops the timers and the worker; the worker posts nothing more. Runs once.
     void Shutdown();
@@ -130,4 +135,12 @@ private:
     pid_t m_launcherPid = 0;
     int m_nLauncherIdleChecks = 0;
     bool m_bShutDown = false;
+    // The file name label shows a retry's wait instead of the name, until a record of another
+    // file or of more bytes than the file had at the wait (several transfers keep posting the
+    // waiting file's record while the others go on).
+    bool m_bRetryShown = false;
+    int32_t m_nRetryIndex = -1;
+    uint64_t m_nRetryDone = UINT64_MAX;
+    int32_t m_nLastIndex = -1;
+    uint64_t m_nLastDone = 0;
 };

@@ -10,6 +10,7 @@
 constexpr unsigned WM_USER_BASE = 0x0400;
 constexpr unsigned WM_DOWNLOAD_PROGRESS = WM_USER_BASE + 1001;
 constexpr unsigned WM_DOWNLOAD_FINISHED = WM_USER_BASE + 1002;
+constexpr unsigned WM_DOWNLOAD_RETRY = WM_USER_BASE + 1003;
 
 struct DownloadProgress {
     int32_t nFileIndex = 0;
@@ -31,10 +32,19 @@ struct DownloadResult {
     std::string szDetail;
 };
 
+// With automatic retry: the file shown waits before another attempt after a failure that
+// may pass. The next progress record means it goes on.
+struct DownloadRetry {
+    int32_t nFileIndex = 0;
+    uint32_t nWaitSeconds = 0;
+    std::string szReason;  // what failed, in words ("connection refused", "HTTP 503")
+};
+
 class IDownloadNotify {
 public:
     virtual ~IDownloadNotify() = default;
     // Called on the worker thread; the implementation hands the record to its own thread.
     virtual void PostProgress(std::unique_ptr<DownloadProgress> record) = 0;
     virtual void PostFinished(std::unique_ptr<DownloadResult> record) = 0;
+    virtual void PostRetry(std::unique_ptr<DownloadRetry> record) = 0;
 };

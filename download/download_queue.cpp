@@ -8,6 +8,10 @@ void CDownloadQueue::PostFinished(std::unique_ptr<DownloadResult> record) {
     Push(std::move(record));
 }
 
+void CDownloadQueue::PostRetry(std::unique_ptr<DownloadRetry> record) {
+    Push(std::move(record));
+}
+
 void CDownloadQueue::Push(Record record) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -39,8 +43,9 @@ std::unique_ptr<DownloadResult> CDownloadQueue::WaitFinished(
         if (auto* result = std::get_if<std::unique_ptr<DownloadResult>>(&record)) {
             return std::move(*result);
         }
-        if (progress != nullptr) {
-            progress->push_back(std::move(std::get<std::unique_ptr<DownloadProgress>>(record)));
+        auto* item = std::get_if<std::unique_ptr<DownloadProgress>>(&record);
+        if (progress != nullptr && item != nullptr) {
+            progress->push_back(std::move(*item));
         }
     }
 }

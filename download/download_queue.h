@@ -12,14 +12,17 @@
 
 class CDownloadQueue : public IDownloadNotify {
 public:
-    using Record = std::variant<std::unique_ptr<DownloadProgress>, std::unique_ptr<DownloadResult>>;
+    using Record = std::variant<std::unique_ptr<DownloadProgress>, std::unique_ptr<DownloadResult>,
+                                std::unique_ptr<DownloadRetry>>;
 
     void PostProgress(std::unique_ptr<DownloadProgress> record) override;
     void PostFinished(std::unique_ptr<DownloadResult> record) override;
+    void PostRetry(std::unique_ptr<DownloadRetry> record) override;
 
     // The oldest record, waiting up to timeout; false when none came.
     bool Take(Record& record, std::chrono::milliseconds timeout);
-    // Waits for the end-of-run record, collecting the progress records before it.
+    // Waits for the end-of-run record, collecting the progress records before it (retry
+    // notices are dropped).
     std::unique_ptr<DownloadResult> WaitFinished(
         std::chrono::milliseconds timeout,
         std::deque<std::unique_ptr<DownloadProgress>>* progress = nullptr);

@@ -94,6 +94,11 @@ struct CDownloadThread::RunContext {
     int failures = 0;
     // A stop ended a transfer: the run goes no further and reports no success.
     bool stopped = false;
+    // Automatic retry: failed attempts in a row at the file retryIndex, and the clock of its
+    // last byte (or of its beginning).
+    int32_t retryIndex = -1;
+    int retries = 0;
+    uint32_t progressAt = 0;
 };
 
 // One file's way through the steps.
@@ -352,6 +357,11 @@ CDownloadThread::Next CDownloadThread::BeginFile(RunContext& run, FileTask& file
     }
     g_Log.Print(LOG_INFO, "download file : (%d) %s", file.index, file.entry.Name.c_str());
     file.startTime = m_system.Now();
+    if (run.retryIndex != file.index) {
+        run.retryIndex = file.index;
+        run.retries = 0;
+        run.progressAt = file.startTime;
+    }
     if (m_pPool == nullptr) {
         m_dwFileStartTime.store(file.startTime);
     }
@@ -453,8 +463,14 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
         if (!Going()) {
             return Next::End;
         }
-        g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s",
-                    static_cast<long>(client.LastError()), client.ErrorDetail().c_str());
+        const long error = static_cast<long>(client.LastError());
+        if (const std::optional<Next> again =
+                RetryLater(run, file, error, CRetryPolicy::TransientReason(client.LastError()),
+                           client.RetryAfterSeconds())) {
+            return *again;
+        }
+        g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s", error,
+                    client.ErrorDetail().c_str());
         return EndWithDetail(run, client.ErrorDetail(), IDS_SERVER_UNREACHABLE, client.LastError());
     }
     if (file.resume && client.StatusCode() == 200) {
@@ -523,6 +539,13 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
             const long error = client.LastError();
             const std::string detail = client.ReadErrorText();
             client.CloseLocalFile();
+            if (const std::optional<Next> again = RetryLater(
+                    run, file, error, CRetryPolicy::TransientReason(client.LastError()), 0)) {
+                client.CloseRequest();
+                // The next attempt counts what is on disk again.
+                m_nTotalDone -= file.done;
+                return *again;
+            }
             g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error, detail.c_str());
             return EndWithDetail(run, detail, IDS_NETWORK_UNSTABLE, error);
         }
@@ -541,6 +564,12 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
                 break;
             }
             client.CloseLocalFile();
+            if (const std::optional<Next> again =
+                    RetryLater(run, file, STOPPED_BY_REQUEST, CRetryPolicy::CUT_SHORT, 0)) {
+                client.CloseRequest();
+                m_nTotalDone -= file.done;
+                return *again;
+            }
             g_Log.Print(LOG_ERROR,
                         "failed to download file - %s (contentSize:%" PRIu64 ", totalRead:%" PRIu64
                         ")",
@@ -561,6 +590,8 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
         file.percent = static_cast<int>(static_cast<double>(file.done) /
                                         static_cast<double>(file.total) * 100);
         const uint32_t now = m_system.Now();
+        run.progressAt = now;
+        run.retries = 0;
         bool post = false;
         if (!posted || now - lastPost >= kPostIntervalMs) {
             lastPost = now;
@@ -641,6 +672,58 @@ CDownloadThread::Next CDownloadThread::Verify(RunContext& run, FileTask& file) {
         }
     }
     return Next::Again;
+}
+
+std::optional<CDownloadThread::Next> CDownloadThread::RetryLater(RunContext& run,
+                                                                 const FileTask& file, long code,
+                                                                 const std::string& reason,
+                                                                 int64_t serverSeconds) {
+    if (!m_bAutoRetry || reason.empty()) {
+        return std::nullopt;
+    }
+    const std::chrono::milliseconds idle(m_system.Now() - run.progressAt);
+    if (idle >= m_noProgressLimit) {
+        return std::nullopt;
+    }
+    // The last attempt comes when the limit is reached, not a back-off later.
+    const std::chrono::milliseconds wait = std::min<std::chrono::milliseconds>(
+        CRetryPolicy::Delay(run.retries, serverSeconds), m_noProgressLimit - idle);
+    ++run.retries;
+    const uint32_t seconds = static_cast<uint32_t>((wait.count() + 999) / 1000);
+    g_Log.Print(LOG_WARNING, "retrying in %u s - %s: %s (%ld)", seconds, file.entry.Name.c_str(),
+                reason.c_str(), code);
+    if (!PostRetry(file.index, seconds, reason)) {
+        return EndWith(run, IDS_NO_MEMORY_MESSAGE);
+    }
+    if (!m_system.Wait(wait, *StopFlag())) {
+        run.stopped = true;
+        return Next::End;
+    }
+    return Next::Again;
+}
+
+bool CDownloadThread::PostRetry(int32_t index, uint32_t seconds, const std::string& reason) {
+    std::unique_lock<std::mutex> lock;
+    if (m_pPool != nullptr) {
+        // The views show one file; the waits of the others are only logged.
+        lock = std::unique_lock<std::mutex>(m_pPool->lock);
+        if (index != m_pPool->shown) {
+            return true;
+        }
+    }
+    IDownloadNotify* sink = m_hNotifyWnd.load();
+    if (sink == nullptr) {
+        return true;
+    }
+    std::unique_ptr<DownloadRetry> record(new (std::nothrow) DownloadRetry);
+    if (!record) {
+        return false;
+    }
+    record->nFileIndex = index;
+    record->nWaitSeconds = seconds;
+    record->szReason = reason;
+    sink->PostRetry(std::move(record));
+    return true;
 }
 
 bool CDownloadThread::Going() const {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "download/file_list.h"
 #include "download/http_timeouts.h"
 #include "download/rate_limit.h"
+#include "download/retry_policy.h"
 #include "download/thread.h"
 #include "platform/message_id.h"
 
@@ -63,6 +65,18 @@ public:
     void SetRetryDelays(std::vector<std::chrono::milliseconds> delays) {
         m_retryDelays = std::move(delays);
     }
+
+    // Automatic retry, off unless set: a failure that may pass (a refused or dropped
+    // connection, a time-out, a body cut short, HTTP 408, 429, 500, 502, 503, 504) waits
+    // (1, 2, 4 ... 30 s, or the server's Retry-After) and tries the file again, resuming the
+    // part on disk, until no byte has arrived for noProgressLimit; only then does the run end
+    // as it does without retry. Any byte starts the back-off and the limit anew.
+    void SetAutoRetry(bool on, std::chrono::milliseconds noProgressLimit =
+                                   CRetryPolicy::DEFAULT_NO_PROGRESS_LIMIT) {
+        m_bAutoRetry = on;
+        m_noProgressLimit = noProgressLimit;
+    }
+    bool AutoRetry() const { return m_bAutoRetry; }
 
     // Files transferred at once, each on its own connection (1, the worker's own default: one
     // after the other). Each file's log lines stay together, in list order; the records show
@@ -135,6 +149,14 @@ private:
     // With several transfers: the shown file's latest record, with the clock its owner set.
     bool PostShown(Pool& pool);
 
+    // With automatic retry, a failure that may pass (reason not empty) logs, tells the owner,
+    // waits and sends the file back to its decision; nothing when the run is to end as it
+    // would without retry.
+    std::optional<Next> RetryLater(RunContext& run, const FileTask& file, long code,
+                                   const std::string& reason, int64_t serverSeconds);
+    // The wait before another attempt, when the file is the one shown.
+    bool PostRetry(int32_t index, uint32_t seconds, const std::string& reason);
+
     Check DecideLocalFile(RunContext& run, const FileTask& file, uint64_t& localSize);
     // Sets the result text and id from the message (and the detail) and closes the target;
     // returns End.
@@ -166,6 +188,8 @@ private:
     int m_nJobs = 1;
     int32_t m_nLookahead = 1024;
     CRateLimit m_rateLimit;
+    bool m_bAutoRetry = false;
+    std::chrono::milliseconds m_noProgressLimit = CRetryPolicy::DEFAULT_NO_PROGRESS_LIMIT;
     // Set while several transfers run; the flag ends them all.
     Pool* m_pPool = nullptr;
     std::atomic<bool> m_bLanesGo{true};

@@ -32,6 +32,7 @@ CHttpClient::~CHttpClient() {
 bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t* contentLength,
                           const std::string& agent, bool lengthOptional) {
     m_strErrorDetail.clear();
+    m_nRetryAfter = 0;
     if (!m_Wininet.Open(url, headers != nullptr ? headers : "", agent, m_timeouts)) {
         m_dwLastError = m_Wininet.LastError();
         m_strErrorDetail = m_Wininet.ErrorText();
@@ -40,6 +41,7 @@ bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t*
     const long status = m_Wininet.StatusCode();
     if (status != 200 && status != 206) {
         m_dwLastError = static_cast<uint32_t>(status);
+        m_nRetryAfter = m_Wininet.RetryAfterSeconds();
         m_strErrorDetail = m_Wininet.StatusLine().empty() ? "HTTP status " + std::to_string(status)
                                                           : m_Wininet.StatusLine();
         m_Wininet.Close();

@@ -49,6 +49,9 @@ public:
     void CloseRequest();
     // The status of the answer to the last OpenUrl.
     long StatusCode() const;
+    // Seconds the refused answer of the last OpenUrl asked the client to wait (Retry-After,
+    // as seconds or a date); 0 when it asked nothing.
+    int64_t RetryAfterSeconds() const { return m_nRetryAfter; }
 
     // The libcurl code, HTTP status or errno of the last failure.
     uint32_t LastError() const { return m_dwLastError; }
@@ -67,6 +70,7 @@ private:
     // Allocated once per object, so a download allocates nothing per chunk.
     std::unique_ptr<unsigned char[]> m_Buffer;
     uint32_t m_dwLastError = 0;
+    int64_t m_nRetryAfter = 0;
     std::string m_strErrorDetail;
     HttpTimeouts m_timeouts;
 };

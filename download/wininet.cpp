@@ -64,6 +64,7 @@ public:
     void Close();
 
     long StatusCode() const { return m_nStatus; }
+    int64_t RetryAfterSeconds() const { return m_nRetryAfter; }
     // Content-Length of the response, or -1 when it has none (for instance chunked).
     int64_t ContentLength() const { return m_nContentLength; }
 
@@ -132,6 +133,7 @@ public:
     bool m_bBlockChunked = false;
     bool m_bChunked = false;
     long m_nStatus = 0;
+    int64_t m_nRetryAfter = 0;
     int64_t m_nContentLength = -1;
 };
 
@@ -254,6 +256,7 @@ bool CWininet::Impl::Open(const std::string& url, const std::string& headerText,
     m_bHeadersDone = m_bTransferDone = m_bBodyComplete = false;
     m_result = CURLE_OK;
     m_nBlockStatus = m_nStatus = 0;
+    m_nRetryAfter = 0;
     m_bBlockHasLocation = m_bBlockChunked = m_bChunked = false;
     m_nContentLength = -1;
     m_bRequestSent = false;
@@ -342,6 +345,11 @@ bool CWininet::Impl::Open(const std::string& url, const std::string& headerText,
         return false;
     }
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &m_nStatus);
+    // Seconds or an HTTP date; libcurl gives a date in the past as a negative wait.
+    curl_off_t retryAfter = 0;
+    if (curl_easy_getinfo(h, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
+        m_nRetryAfter = retryAfter;
+    }
     curl_off_t length = -1;
     if (!m_bChunked &&
         curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
@@ -448,6 +456,10 @@ void CWininet::Close() {
 
 long CWininet::StatusCode() const {
     return m_p->StatusCode();
+}
+
+int64_t CWininet::RetryAfterSeconds() const {
+    return m_p->RetryAfterSeconds();
 }
 
 int64_t CWininet::ContentLength() const {

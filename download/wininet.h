@@ -25,6 +25,8 @@ public:
     void Close();
 
     long StatusCode() const;
+    // The wait the final response's Retry-After asks for, in seconds; 0 without one.
+    int64_t RetryAfterSeconds() const;
     // Content-Length of the response, or -1 when it has none (for instance chunked).
     int64_t ContentLength() const;
 

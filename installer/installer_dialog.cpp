@@ -284,6 +284,12 @@ void CQuellbridgerDlg::OnDownloadFinished(std::unique_ptr<DownloadResult> record
     m_session->OnFinished(record.get());
 }
 
+void CQuellbridgerDlg::OnDownloadRetry(std::unique_ptr<DownloadRetry> record) {
+    if (record) {
+        m_session->OnRetry(*record);
+    }
+}
+
 void CQuellbridgerDlg::OnDestroy() {
     if (m_bDestroyed) {
         return;
@@ -309,11 +315,18 @@ void CQuellbridgerDlg::PostFinished(std::unique_ptr<DownloadResult> record) {
     QCoreApplication::postEvent(this, new QEvent(kRecordsEvent));
 }
 
+void CQuellbridgerDlg::PostRetry(std::unique_ptr<DownloadRetry> record) {
+    m_records.PostRetry(std::move(record));
+    QCoreApplication::postEvent(this, new QEvent(kRecordsEvent));
+}
+
 void CQuellbridgerDlg::HandleQueuedRecords() {
     CDownloadQueue::Record record;
     while (m_records.Take(record, std::chrono::milliseconds(0))) {
         if (auto* progress = std::get_if<std::unique_ptr<DownloadProgress>>(&record)) {
             OnDownloadProgress(std::move(*progress));
+        } else if (auto* retry = std::get_if<std::unique_ptr<DownloadRetry>>(&record)) {
+            OnDownloadRetry(std::move(*retry));
         } else {
             OnDownloadFinished(std::move(std::get<std::unique_ptr<DownloadResult>>(record)));
         }

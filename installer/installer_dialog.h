@@ -49,6 +49,7 @@ public:
     // Records of the worker; the handlers own them.
     void OnDownloadProgress(std::unique_ptr<DownloadProgress> record);
     void OnDownloadFinished(std::unique_ptr<DownloadResult> record);
+    void OnDownloadRetry(std::unique_ptr<DownloadRetry> record);
     void OnTimer(int timerId);
     // Stops and deletes the worker; runs once, when the dialog ends or is destroyed.
     void OnDestroy();
@@ -56,6 +57,7 @@ public:
     // Worker thread: queue the record for the handlers above.
     void PostProgress(std::unique_ptr<DownloadProgress> record) override;
     void PostFinished(std::unique_ptr<DownloadResult> record) override;
+    void PostRetry(std::unique_ptr<DownloadRetry> record) override;
 
     // IInstallerView: controls by id, as the rest of the program names them.
     std::string GetItemText(int id) const override;

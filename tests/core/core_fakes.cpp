@@ -50,6 +50,7 @@ BrowseResult FakeView::BrowseForFolder(const std::string&, const std::string&, s
 InstallerServices FakeSystem::Services() {
     InstallerServices s;
     s.now = [this] { return now; };
+    s.autoRetry = [this] { return autoRetry; };
     s.freeSpace = [this](const std::string& path) {
         const auto it = freeBytes.find(path);
         return it == freeBytes.end() ? uint64_t{0} : it->second;

@@ -91,6 +91,7 @@ struct FakeSystem {
     int launcherError = 0;
     std::vector<std::string> launched;  // "launcher in folder"
     std::deque<ProcessRunState> launcherStates;
+    bool autoRetry = false;
 
     // Services reading and writing the fields above; the object must outlive them.
     InstallerServices Services();

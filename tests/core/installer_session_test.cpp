@@ -18,11 +18,11 @@
 #include "download/list_fetch.h"
 #include "platform/message_id.h"
 #include "platform/string_table.h"
+#include "support/button_states.h"
 #include "support/closed_port.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
-#include "support/button_states.h"
 #include "support/test_list.h"
 
 namespace {
@@ -66,6 +66,8 @@ protected:
         while (m_queue.Take(record, std::chrono::milliseconds(0))) {
             if (auto* progress = std::get_if<std::unique_ptr<DownloadProgress>>(&record)) {
                 m_session->OnProgress(**progress);
+            } else if (auto* retry = std::get_if<std::unique_ptr<DownloadRetry>>(&record)) {
+                m_session->OnRetry(**retry);
             } else {
                 m_session->OnFinished(std::get<std::unique_ptr<DownloadResult>>(record).get());
             }
@@ -539,6 +541,60 @@ TEST_F(SessionTest, ChangeFolderShowsTheChoiceWithItsFreeSpaceAndMovesTheWorker)
     EXPECT_EQ(m_view.GetItemText(IDC_INSTALL_PATH), chosen);
     EXPECT_EQ(m_view.GetItemText(IDC_AVAILABLE_SPACE), "3.00 MB");
     EXPECT_EQ(session.Worker()->InstallFolder(), chosen);
+}
+
+// With the services' retry on, a refused connection waits instead of ending the run; the wait
+// shows in the file name label until the transfer goes on, and a stop ends the wait at once.
+TEST_F(SessionTest, RetryWaitShowsInTheFileNameLabelUntilTheTransferGoesOn) {
+    m_system.autoRetry = true;
+    CInstallerSession& session = Ready({{"a.bin", "abc"}, {"b.bin", "defg"}});
+    ASSERT_TRUE(session.Worker()->AutoRetry());
+    ASSERT_EQ(session.Start(), StartOutcome::Started);
+    const std::string waiting = "Retrying in 1 s (connection refused)";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (m_view.GetItemText(IDC_FILE_NAME) != waiting &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        Drain();
+    }
+    EXPECT_EQ(m_view.GetItemText(IDC_FILE_NAME), waiting);
+    EXPECT_TRUE(session.IsDownloading());
+
+    // The transfer goes on: the name is back.
+    DownloadProgress progress;
+    progress.nFileIndex = 0;
+    progress.dwStartTime = 0;
+    progress.nFileTotal = 3;
+    progress.nFileDone = 1;
+    m_system.now = 1000;
+    session.OnProgress(progress);
+    EXPECT_EQ(m_view.GetItemText(IDC_FILE_NAME), "a.bin");
+
+    // A wait that ends the run shows no longer: the end shows the name.
+    DownloadRetry retry;
+    retry.nWaitSeconds = 30;
+    retry.szReason = "HTTP 503";
+    EXPECT_EQ(CInstallerSession::RetryText(retry), "Retrying in 30 s (HTTP 503)");
+    session.OnRetry(retry);
+    EXPECT_EQ(m_view.GetItemText(IDC_FILE_NAME), "Retrying in 30 s (HTTP 503)");
+    // Other transfers post the waiting file's record as it was: still waiting.
+    m_system.now = 2000;
+    session.OnProgress(progress);
+    EXPECT_EQ(m_view.GetItemText(IDC_FILE_NAME), "Retrying in 30 s (HTTP 503)");
+    session.OnRetry(retry);
+    const auto begin = std::chrono::steady_clock::now();
+    session.Stop();
+    EndOfRun();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_TRUE(session.IsStopped());
+    EXPECT_EQ(m_view.GetItemText(IDC_FILE_NAME), "a.bin");
+    EXPECT_EQ(m_view.messages, kNone);
+}
+
+TEST_F(SessionTest, RetryIsOffUnlessTheServicesTurnItOn) {
+    EXPECT_FALSE(Ready({{"a.bin", "abc"}}).Worker()->AutoRetry());
+    m_system.autoRetry = true;
+    EXPECT_TRUE(Ready({{"a.bin", "abc"}}).Worker()->AutoRetry());
 }
 
 }  // namespace

@@ -1129,6 +1129,41 @@ TEST(DownloadThread, CountsChecksumFailuresPerFileInARow) {
     EXPECT_TRUE(box.Read("install/b.bin") == items[1].bytes);
 }
 
+// A resumed part whose bytes were wrong is fetched whole on the next attempt, also with several
+// transfers at once: nothing of the first attempt's range carries over to the second.
+TEST(DownloadThread, AResumedFileThatFailsItsChecksumIsFetchedWholeAgain) {
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        const std::string right = MakeBytes(20000, 141);
+        FaultServer server;
+        FaultRoute good;
+        good.body = right;
+        server.SetRoute("/f.bin", good);
+        FaultRoute other;
+        other.body = MakeBytes(100, 142);
+        server.SetRoute("/g.bin", other);
+        Sandbox box;
+        box.Write("install/f.bin", MakeBytes(5000, 143));  // a part that is not the file's
+        CDownloadQueue queue;
+        CDownloadThread worker(
+            MakeList(server.BaseUrl(), {{"f.bin", right}, {"g.bin", other.body}}), &queue,
+            (box.Path() / "install").string(), kQuick);
+        worker.SetRetryDelays(kQuickRetries);
+        worker.SetJobs(jobs);
+        const RunOutcome run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+        EXPECT_TRUE(box.Read("install/f.bin") == right);
+        std::vector<std::string> ranges;
+        for (const FaultRequest& request : server.Requests()) {
+            if (request.path == "/f.bin") {
+                ranges.push_back(request.Header("Range"));
+            }
+        }
+        EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=5000-", ""}));
+    }
+}
+
 // A stop during the wait before the next attempt ends the run at once, as a stop.
 TEST(DownloadThread, StopEndsTheWaitBeforeAnotherAttempt) {
     const std::string right = MakeBytes(30000, 131);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/installer_services.h"
 #include "platform/disk.h"
 #include "platform/settings_key.h"
 #include "platform/string_table.h"
@@ -207,6 +208,27 @@ TEST_F(InstallFolderTest, SavedFolderSurvivesUntilDeleted) {
     host.answer = IDYES;
     EXPECT_EQ(LoadInstallFolder(host), Default());
     EXPECT_TRUE(host.boxes.empty());
+}
+
+// The window's automatic retry: on only for "1" (a line break after it allowed), and kept
+// when completion forgets the folder with the program's key.
+TEST_F(InstallFolderTest, AutoRetryValueTurnsRetryOnAndOutlivesTheForgottenFolder) {
+    const std::function<bool()> autoRetry = InstallerServices::System().autoRetry;
+    EXPECT_FALSE(autoRetry());
+    struct Case {
+        const char* stored;
+        bool on;
+    };
+    for (const Case& c : {Case{"1", true}, Case{"1\n", true}, Case{"0", false}, Case{"", false},
+                          Case{"yes", false}, Case{"11", false}}) {
+        m_box.Write("home/.config/HOLLOWMERE WORKS/AutoRetry", c.stored);
+        EXPECT_EQ(autoRetry(), c.on) << c.stored;
+    }
+    m_box.Write("home/.config/HOLLOWMERE WORKS/AutoRetry", "1");
+    SaveInstallFolder(Dir("game"));
+    DeleteInstallFolderKey();
+    EXPECT_FALSE(fs::exists(KeyFolder()));
+    EXPECT_TRUE(autoRetry());
 }
 
 TEST_F(InstallFolderTest, StoreFailuresAreLoggedOnly) {

@@ -114,6 +114,13 @@ public:
         record->nFileDone = done;
         OnDownloadProgress(std::move(record));
     }
+    void Retry(int32_t index, uint32_t seconds, const std::string& reason) {
+        auto record = std::make_unique<DownloadRetry>();
+        record->nFileIndex = index;
+        record->nWaitSeconds = seconds;
+        record->szReason = reason;
+        OnDownloadRetry(std::move(record));
+    }
     void Finished(bool succeeded, const std::string& text = "") {
         auto record = std::make_unique<DownloadResult>();
         record->bSucceeded = succeeded ? 1 : 0;
@@ -644,6 +651,42 @@ TEST_F(InstallerDialogTest, ProgressRecordsShowWhatTheCoreComputes) {
     EXPECT_EQ(dlg->GetItemText(IDC_TOTAL_DONE), "171.80 MB");
     EXPECT_EQ(dlg->GetBarPos(IDC_TOTAL_PROGRESS), 100);
     EXPECT_EQ(m_prompt.boxes, kNoBoxes);
+}
+
+// "AutoRetry" = "1" in the settings store: the run waits out a busy server and the file name
+// label says so until the transfer goes on. Without the value the worker does not retry.
+TEST_F(InstallerDialogTest, AutoRetryFromTheSettingsStoreShowsTheWaitInTheFileNameLabel) {
+    const std::vector<FileSpec> files = {{"a.bin", MakeBytes(3000, 1)}};
+    FaultRoute busy;
+    busy.status = 503;
+    busy.body = "busy";
+    busy.headers = {{"Retry-After", "30"}};
+    m_server.SetRoute("/files/a.bin", busy);
+    EXPECT_FALSE(ReadyDialog(files, m_server.Url("files/"))->Session().Worker()->AutoRetry());
+
+    m_box.Write("home/.config/HOLLOWMERE WORKS/AutoRetry", "1");
+    auto dlg = ReadyDialog(files, m_server.Url("files/"));
+    ASSERT_TRUE(dlg->Session().Worker()->AutoRetry());
+    dlg->Click(IDC_START);
+    const std::string waiting = "Retrying in 30 s (HTTP 503)";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (dlg->GetItemText(IDC_FILE_NAME) != waiting &&
+           std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_EQ(dlg->GetItemText(IDC_FILE_NAME), waiting);
+    EXPECT_TRUE(dlg->IsDownloading());
+
+    dlg->now = 5000;
+    dlg->Progress(0, 1000, 3000, 100);
+    EXPECT_EQ(dlg->GetItemText(IDC_FILE_NAME), "a.bin");
+    dlg->Retry(0, 2, "connection reset");
+    EXPECT_EQ(dlg->GetItemText(IDC_FILE_NAME), "Retrying in 2 s (connection reset)");
+
+    m_prompt.answers = {IDYES};
+    dlg->Click(IDC_STOP);
+    EXPECT_FALSE(dlg->IsDownloading());
+    EXPECT_EQ(ButtonsOf(*dlg), kStopped);
 }
 
 TEST_F(InstallerDialogTest, StartAfterStopRebasesTheWorkersFileClock) {

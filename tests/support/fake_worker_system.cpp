@@ -1,7 +1,7 @@
 #include "support/fake_worker_system.h"
 
 uint32_t FakeWorkerSystem::Now() {
-    return Real().Now();
+    return Real().Now() + m_skipped.load();
 }
 
 uint64_t FakeWorkerSystem::FreeSpace(const std::string& folder) {
@@ -22,6 +22,9 @@ bool FakeWorkerSystem::Wait(std::chrono::milliseconds delay, const std::atomic<b
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_waits.push_back(delay);
+    }
+    if (skipWaits && waitsMoveClock) {
+        m_skipped.fetch_add(static_cast<uint32_t>(delay.count()));
     }
     return skipWaits ? running.load() : Real().Wait(delay, running);
 }

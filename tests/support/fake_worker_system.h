@@ -32,6 +32,8 @@ public:
     int flushError = 0;
     // Waits end at once (still false when the worker was stopped).
     bool skipWaits = false;
+    // With skipWaits, Now() moves on by every skipped wait, as if it had been waited.
+    bool waitsMoveClock = false;
 
     std::atomic<int> flushes{0};
     std::atomic<int> writebacks{0};
@@ -39,4 +41,5 @@ public:
 private:
     mutable std::mutex m_lock;
     std::vector<std::chrono::milliseconds> m_waits;
+    std::atomic<uint32_t> m_skipped{0};
 };

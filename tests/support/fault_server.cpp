@@ -261,7 +261,9 @@ void FaultServer::Stop() {
     const char byte = 'x';
     (void)!write(m_wake[1], &byte, 1);
     m_acceptThread.join();
-    close(m_listenFd);
+    if (m_listenFd >= 0) {
+        close(m_listenFd);
+    }
     m_listenFd = -1;
     for (auto& connection : m_connections) {
         connection.thread.join();
@@ -345,8 +347,65 @@ void FaultServer::CloseGracefully(int fd) const {
     close(fd);
 }
 
+bool FaultServer::StopListening() {
+    return ChangeListening(false);
+}
+
+bool FaultServer::ListenAgain() {
+    return ChangeListening(true);
+}
+
+bool FaultServer::ChangeListening(bool listen) {
+    m_wantListening = listen;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_listeningChanged.wait_for(lock, std::chrono::seconds(5),
+                                       [&] { return m_listening == listen; });
+}
+
+void FaultServer::FollowListening() {
+    const bool want = m_wantListening.load();
+    if (want == (m_listenFd >= 0)) {
+        return;
+    }
+    if (!want) {
+        close(m_listenFd);
+        m_listenFd = -1;
+    } else {
+        // The same port again; SO_REUSEADDR lets it past the closed connections' TIME_WAIT.
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        const int one = 1;
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(m_port);
+        if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) != 0 ||
+            bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+            listen(fd, 128) != 0) {
+            if (fd >= 0) {
+                close(fd);
+            }
+            return;  // tried again on the next turn
+        }
+        m_listenFd = fd;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_listening = m_listenFd >= 0;
+    }
+    m_listeningChanged.notify_all();
+}
+
 void FaultServer::AcceptLoop() {
-    while (WaitFd(m_listenFd, POLLIN, -1) == Wait::Ready) {
+    for (;;) {
+        FollowListening();
+        // A short poll, so a change of listening is seen soon.
+        const Wait wait = WaitFd(m_listenFd, POLLIN, 50);
+        if (wait == Wait::Stopped) {
+            break;
+        }
+        if (wait == Wait::Timeout || m_listenFd < 0) {
+            continue;
+        }
         int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             continue;

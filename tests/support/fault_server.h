@@ -111,6 +111,12 @@ public:
     // Closes the port, wakes every stalled or blocked connection and joins all threads.
     void Stop();
 
+    // A server that went away and came back: while not listening, connections to the port are
+    // refused (connections already open go on). Each returns once the change is made; false
+    // when the port could not be had again within a few seconds.
+    bool StopListening();
+    bool ListenAgain();
+
 private:
     struct RouteState {
         std::vector<std::shared_ptr<const FaultRoute>> behaviours;
@@ -124,6 +130,9 @@ private:
     enum class Wait { Ready, Timeout, Stopped };
 
     void AcceptLoop();
+    // Makes the listening socket follow m_wantListening; on the accept thread only.
+    void FollowListening();
+    bool ChangeListening(bool listen);
     void Serve(int fd, uint64_t serial);
     Ending Respond(int fd, const FaultRequest& request, const FaultRoute& route);
     bool SendBody(int fd, std::string_view wire, bool endless, const FaultRoute& route);
@@ -134,7 +143,10 @@ private:
     bool SendAll(int fd, std::string_view data) const;
     void CloseGracefully(int fd) const;
 
-    int m_listenFd = -1;
+    int m_listenFd = -1;  // the accept thread's after the start; -1 while not listening
+    std::atomic<bool> m_wantListening{true};
+    bool m_listening = true;  // guarded by m_mutex
+    mutable std::condition_variable m_listeningChanged;
     int m_wake[2] = {-1, -1};  // written once on stop and never read: wakes every poll
     uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
