@@ -148,6 +148,7 @@ int main(int argc, char** argv) {
     };
     // The window's setting is the window's; here only --retry counts.
     services.autoRetry = [retry] { return retry; };
+    services.transferJobs = [jobs] { return jobs; };
     CInstallerSession session(view, &queue, std::move(services));
     session.SetCompletion(false);
     switch (session.Open(url, &g_running)) {
@@ -170,7 +171,6 @@ int main(int argc, char** argv) {
     if (!session.CreateWorker()) {
         return kFailed;
     }
-    session.Worker()->SetJobs(jobs);
     session.Worker()->SetRateLimit(rateLimit);
 
     StartChecks checks;

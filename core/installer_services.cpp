@@ -2,12 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "core/install_folder.h"
+#include "download/download_thread.h"
 #include "download/list_fetch.h"
 #include "download/missing_bytes.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
 #include "platform/launch_command.h"
+#include "platform/log.h"
 #include "platform/prerequisite.h"
 #include "platform/settings_key.h"
 #include "platform/shortcut.h"
@@ -26,18 +30,37 @@ int StartLauncher(const std::string& launcher, const std::string& folder, pid_t&
     return error;
 }
 
-bool ReadAutoRetry() {
+// A value of the publisher's key without the line break "echo 1 > ..." leaves; false when it
+// is absent or unreadable.
+bool ReadPublisherValue(const char* name, std::string& value) {
     CSettingsKey key;
-    std::string value;
-    if (key.Open(AUTO_RETRY_KEY) != 0 || key.QueryStringValue(AUTO_RETRY_VALUE, value) != 0) {
+    if (key.Open(PUBLISHER_SETTINGS_KEY) != 0 || key.QueryStringValue(name, value) != 0) {
         return false;
     }
-    // "echo 1 > ..." leaves a line break.
     while (!value.empty() &&
            (value.back() == '\n' || value.back() == '\r' || value.back() == ' ')) {
         value.pop_back();
     }
-    return value == "1";
+    return true;
+}
+
+bool ReadAutoRetry() {
+    std::string value;
+    return ReadPublisherValue(AUTO_RETRY_VALUE, value) && value == "1";
+}
+
+int ReadTransferJobs() {
+    std::string value;
+    if (!ReadPublisherValue(TRANSFER_JOBS_VALUE, value)) {
+        return CDownloadThread::DEFAULT_JOBS;
+    }
+    char* end = nullptr;
+    const long jobs = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || jobs < 1 || jobs > CDownloadThread::MAX_JOBS) {
+        g_Log.Print(LOG_WARNING, "ignored setting %s - %s", TRANSFER_JOBS_VALUE, value.c_str());
+        return CDownloadThread::DEFAULT_JOBS;
+    }
+    return static_cast<int>(jobs);
 }
 
 }  // namespace
@@ -55,6 +78,7 @@ InstallerServices InstallerServices::System() {
     };
     s.countFolderEntries = CountFolderEntries;
     s.autoRetry = ReadAutoRetry;
+    s.transferJobs = ReadTransferJobs;
     s.fileExists = [](const std::string& path) {
         struct stat st {};
         return ::lstat(path.c_str(), &st) == 0;

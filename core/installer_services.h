@@ -16,10 +16,12 @@ class CFileList;
 class IUserPrompt;
 class IWorkerSystem;
 
-// "AutoRetry" = "1" turns automatic retry on for the window. It sits in the publisher's key
-// beside the program's own, which completion deletes together with the remembered folder.
-constexpr const char* AUTO_RETRY_KEY = "SOFTWARE\\HOLLOWMERE WORKS";
+// The window's download settings sit in the publisher's key beside the program's own, which
+// completion deletes together with the remembered folder. "AutoRetry" = "1" turns automatic
+// retry on; "Jobs" = 1 .. CDownloadThread::MAX_JOBS sets the files fetched at once.
+constexpr const char* PUBLISHER_SETTINGS_KEY = "SOFTWARE\\HOLLOWMERE WORKS";
 constexpr const char* AUTO_RETRY_VALUE = "AutoRetry";
+constexpr const char* TRANSFER_JOBS_VALUE = "Jobs";
 
 struct InstallerServices {
     // The wrapping millisecond clock.
@@ -57,6 +59,9 @@ struct InstallerServices {
     // Whether the worker retries failures that may pass, read when the worker is made (the
     // settings store's AUTO_RETRY_VALUE); unset for never.
     std::function<bool()> autoRetry;
+    // Files transferred at once, read when the worker is made (the settings store's
+    // TRANSFER_JOBS_VALUE, else CDownloadThread::DEFAULT_JOBS); unset for one at a time.
+    std::function<int()> transferJobs;
 
     // The download worker's clock, free space, flush and waits; null for the real ones.
     IWorkerSystem* workerSystem = nullptr;

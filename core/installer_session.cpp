@@ -140,6 +140,7 @@ bool CInstallerSession::CreateWorker() {
         m_pDownloadThread = std::make_unique<CDownloadThread>(m_FileList, m_pSink, InstallFolder(),
                                                               m_timeouts, m_services.workerSystem);
         m_pDownloadThread->SetAutoRetry(m_services.autoRetry && m_services.autoRetry());
+        m_pDownloadThread->SetJobs(m_services.transferJobs ? m_services.transferJobs() : 1);
     } catch (const std::bad_alloc&) {
         m_pDownloadThread.reset();
         Show(IDS_NO_MEMORY_CLOSING, FormatMessageText(IDS_NO_MEMORY_CLOSING), MB_OK);

@@ -51,6 +51,7 @@ InstallerServices FakeSystem::Services() {
     InstallerServices s;
     s.now = [this] { return now; };
     s.autoRetry = [this] { return autoRetry; };
+    s.transferJobs = [this] { return transferJobs; };
     s.freeSpace = [this](const std::string& path) {
         const auto it = freeBytes.find(path);
         return it == freeBytes.end() ? uint64_t{0} : it->second;

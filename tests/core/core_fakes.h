@@ -92,6 +92,7 @@ struct FakeSystem {
     std::vector<std::string> launched;  // "launcher in folder"
     std::deque<ProcessRunState> launcherStates;
     bool autoRetry = false;
+    int transferJobs = 1;
 
     // Services reading and writing the fields above; the object must outlive them.
     InstallerServices Services();

@@ -591,10 +591,13 @@ TEST_F(SessionTest, RetryWaitShowsInTheFileNameLabelUntilTheTransferGoesOn) {
     EXPECT_EQ(m_view.messages, kNone);
 }
 
-TEST_F(SessionTest, RetryIsOffUnlessTheServicesTurnItOn) {
+TEST_F(SessionTest, TheWorkerTakesRetryAndTransfersAtOnceFromTheServices) {
     EXPECT_FALSE(Ready({{"a.bin", "abc"}}).Worker()->AutoRetry());
+    EXPECT_EQ(Ready({{"a.bin", "abc"}}).Worker()->Jobs(), 1);
     m_system.autoRetry = true;
+    m_system.transferJobs = 7;
     EXPECT_TRUE(Ready({{"a.bin", "abc"}}).Worker()->AutoRetry());
+    EXPECT_EQ(Ready({{"a.bin", "abc"}}).Worker()->Jobs(), 7);
 }
 
 }  // namespace

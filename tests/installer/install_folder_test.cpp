@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/installer_services.h"
+#include "download/download_thread.h"
 #include "platform/disk.h"
 #include "platform/settings_key.h"
 #include "platform/string_table.h"
@@ -229,6 +230,21 @@ TEST_F(InstallFolderTest, AutoRetryValueTurnsRetryOnAndOutlivesTheForgottenFolde
     DeleteInstallFolderKey();
     EXPECT_FALSE(fs::exists(KeyFolder()));
     EXPECT_TRUE(autoRetry());
+}
+
+TEST_F(InstallFolderTest, JobsValueSetsTheTransfersAtOnceWithinTheirBounds) {
+    const std::function<int()> jobs = InstallerServices::System().transferJobs;
+    EXPECT_EQ(jobs(), CDownloadThread::DEFAULT_JOBS);
+    struct Case {
+        const char* stored;
+        int jobs;
+    };
+    for (const Case& c :
+         {Case{"1", 1}, Case{"4\n", 4}, Case{"32", 32}, Case{"33", 16}, Case{"0", 16},
+          Case{"-2", 16}, Case{"", 16}, Case{"eight", 16}, Case{"8x", 16}}) {
+        m_box.Write("home/.config/HOLLOWMERE WORKS/Jobs", c.stored);
+        EXPECT_EQ(jobs(), c.jobs) << c.stored;
+    }
 }
 
 TEST_F(InstallFolderTest, StoreFailuresAreLoggedOnly) {
