@@ -131,8 +131,7 @@ struct CDownloadThread::FileTask {
 // log lines held back until their file is the one shown or the next in list order.
 struct CDownloadThread::Pool {
     Pool(int32_t first, int32_t count)
-        : next(first),
-          shown(first),
+        : shown(first),
           flushed(first),
           end(count),
           done(static_cast<size_t>(count), false),
@@ -145,9 +144,10 @@ struct CDownloadThread::Pool {
     std::mutex lock;
     // Signalled when the shown file moves on or the run ends.
     std::condition_variable moved;
-    int32_t next;     // the next file to take
-    int32_t shown;    // the lowest-numbered file not yet done: the one the records show
-    int32_t flushed;  // files before this have their log lines written
+    std::vector<int32_t> order;  // the files in the order they are taken
+    size_t taken = 0;            // files of order taken so far
+    int32_t shown;               // the lowest-numbered file not yet done: the one the records show
+    int32_t flushed;             // files before this have their log lines written
     const int32_t end;
     bool failed = false;
     std::vector<bool> done;
@@ -781,6 +781,23 @@ bool CDownloadThread::PostShown(Pool& pool) {
 bool CDownloadThread::DownloadConcurrently(RunShared& shared, int32_t first) {
     const int32_t count = m_FileList.TotalCount;
     Pool pool(first, count);
+    // The largest files first, so none of them starts last and runs on alone at one
+    // connection's speed; in blocks of half the look-ahead, so every file taken stays within
+    // it of the first one not done.
+    const std::vector<FileEntry>& files = m_FileList.FileList;
+    const int32_t block = std::max<int32_t>(m_nLookahead / 2, 1);
+    for (int32_t from = first; from < count; from += block) {
+        const int32_t to = count - from > block ? from + block : count;
+        const size_t begin = pool.order.size();
+        for (int32_t i = from; i < to; ++i) {
+            pool.order.push_back(i);
+        }
+        std::stable_sort(pool.order.begin() + static_cast<std::ptrdiff_t>(begin), pool.order.end(),
+                         [&files](int32_t a, int32_t b) {
+                             return files[static_cast<size_t>(a)].Size >
+                                    files[static_cast<size_t>(b)].Size;
+                         });
+    }
     m_bLanesGo.store(true);
     m_pPool = &pool;
     std::vector<std::thread> lanes;
@@ -835,15 +852,15 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
         int32_t index = 0;
         {
             std::unique_lock<std::mutex> lock(pool.lock);
-            while (pool.next < pool.end && pool.next - pool.shown >= m_nLookahead &&
-                   m_bLanesGo.load()) {
+            while (pool.taken < pool.order.size() &&
+                   pool.order[pool.taken] - pool.shown >= m_nLookahead && m_bLanesGo.load()) {
                 // The wait is bounded: a stop clears the flag without the lock.
                 pool.moved.wait_for(lock, std::chrono::milliseconds(50));
             }
-            if (pool.next >= pool.end || !m_bLanesGo.load()) {
+            if (pool.taken >= pool.order.size() || !m_bLanesGo.load()) {
                 break;
             }
-            index = pool.next++;
+            index = pool.order[pool.taken++];
         }
         // Each attempt begins afresh from the file on disk, as one at a time does.
         Next next = Next::Again;

@@ -66,11 +66,11 @@ struct Outcome {
     uint64_t totalDone = 0;
 };
 
-Outcome RunWithJobs(const std::string& url, const fs::path& install, const fs::path& logFolder,
-                    int jobs) {
+Outcome RunWithCorpus(const std::string& url, const Corpus& corpus, const fs::path& install,
+                      const fs::path& logFolder, int jobs) {
     LogCapture log(logFolder, true);
     CDownloadQueue queue;
-    CDownloadThread worker(MakeList(url, Files()), &queue, install.string(), kQuick);
+    CDownloadThread worker(MakeList(url, corpus), &queue, install.string(), kQuick);
     worker.SetJobs(jobs);
     Outcome out;
     out.run = RunToEnd(worker, queue);
@@ -99,14 +99,15 @@ TEST(ConcurrentTransfers, EndLikeOneAtATime) {
     PrepareFolder(box.Path() / "one", corpus);
     PrepareFolder(box.Path() / "many", corpus);
 
-    const Outcome one = RunWithJobs(server.BaseUrl(), box.Path() / "one", box.Path() / "log1", 1);
+    const Outcome one =
+        RunWithCorpus(server.BaseUrl(), corpus, box.Path() / "one", box.Path() / "log1", 1);
     ASSERT_TRUE(one.run.result);
     EXPECT_EQ(one.run.result->bSucceeded, 1) << one.run.result->szMessage;
     EXPECT_EQ(Connections(server).size(), 1u);
     const size_t requestsOfOne = server.Requests().size();
 
     const Outcome many =
-        RunWithJobs(server.BaseUrl(), box.Path() / "many", box.Path() / "log2", kJobs);
+        RunWithCorpus(server.BaseUrl(), corpus, box.Path() / "many", box.Path() / "log2", kJobs);
     ASSERT_TRUE(many.run.result);
     EXPECT_EQ(many.run.result->bSucceeded, 1) << many.run.result->szMessage;
     EXPECT_EQ(CheckComplete(box.Path() / "many", corpus), "");
@@ -274,6 +275,34 @@ TEST(ConcurrentTransfers, AHeldFileKeepsTheOthersWithinTheLookahead) {
     ASSERT_TRUE(result);
     EXPECT_EQ(result->bSucceeded, 1) << result->szMessage;
     EXPECT_EQ(CheckComplete(box.Path() / "install", corpus), "");
+}
+
+// The largest files are asked for first, so none starts last and runs on alone; the log still
+// reads in list order.
+TEST(ConcurrentTransfers, TheLargestFilesAreTakenFirst) {
+    const Corpus corpus{{"a.bin", MakeBytes(1000, 91)},
+                        {"b.bin", MakeBytes(300000, 92)},
+                        {"c.bin", MakeBytes(2000, 93)},
+                        {"d.bin", MakeBytes(200000, 94)},
+                        {"e.bin", MakeBytes(3000, 95)}};
+    FaultServer server;
+    ServeCorpus(server, corpus);
+    Sandbox box;
+    const Outcome out =
+        RunWithCorpus(server.BaseUrl(), corpus, box.Path() / "install", box.Path() / "log", 2);
+    ASSERT_TRUE(out.run.result);
+    EXPECT_EQ(out.run.result->bSucceeded, 1) << out.run.result->szMessage;
+    const std::vector<FaultRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), corpus.size());
+    EXPECT_EQ((std::set<std::string>{requests[0].path, requests[1].path}),
+              (std::set<std::string>{"/b.bin", "/d.bin"}));
+    std::vector<std::string> begun;
+    for (const std::string& line : out.log) {
+        if (line.find("download file : ") != std::string::npos) {
+            begun.push_back(line.substr(line.find(") ") + 2));
+        }
+    }
+    EXPECT_EQ(begun, (std::vector<std::string>{"a.bin", "b.bin", "c.bin", "d.bin", "e.bin"}));
 }
 
 // A file that fails ends the whole run with its message; the other transfers end cleanly and
