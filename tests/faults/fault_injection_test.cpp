@@ -502,7 +502,12 @@ TEST_P(FaultInjection, RunEndsCleanlyAndTheNextRunCompletes) {
         EXPECT_EQ(CheckPrefixes(install, {corpus[2]}), "");
     }
     if (!c.succeeds) {
-        EXPECT_EQ(worker->CurrentIndex(), 1);
+        // With several transfers the failure may end the run before a.bin's check is done.
+        if (worker->Jobs() == 1) {
+            EXPECT_EQ(worker->CurrentIndex(), 1);
+        } else {
+            EXPECT_LE(worker->CurrentIndex(), 1);
+        }
     }
     // Nothing was written outside the install folder.
     EXPECT_EQ(Tree(box.Path(), {"install", "log"}), before);
