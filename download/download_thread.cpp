@@ -24,6 +24,7 @@
 #include "download/http_client.h"
 #include "download/install_dir.h"
 #include "download/missing_bytes.h"
+#include "download/range_fetcher.h"
 #include "download/worker_system.h"
 #include "platform/file_io.h"
 #include "platform/log.h"
@@ -38,6 +39,9 @@ constexpr const char* kUserAgent = "Quellbridger";
 constexpr uint64_t kPipelinedHashSize = 4 * 1024 * 1024;
 // Writeback is started every so many bytes, so the flush before success finds little to do.
 constexpr uint64_t kWritebackStep = 16 * 1024 * 1024;
+constexpr int kRangeConnections = 16;
+constexpr uint64_t kRangeSize = 2 * 1024 * 1024;
+constexpr int kRangeWaitMs = 50;
 
 // At most max characters of UTF-8 text, never cutting a character in half.
 std::string CutCharacters(const std::string& text, size_t max) {
@@ -97,6 +101,8 @@ struct CDownloadThread::RunContext {
     // Automatic retry: failed attempts in a row at the file retryIndex, and the clock of its
     // last byte (or of its beginning).
     int32_t retryIndex = -1;
+    // A file whose ranges failed goes on over one connection.
+    int32_t plainIndex = -1;
     int retries = 0;
     uint32_t progressAt = 0;
 };
@@ -125,6 +131,11 @@ struct CDownloadThread::FileTask {
     uint64_t writebackFrom = 0;
     int percent = 0;
     bool complete = false;
+    // Open: milliseconds from the request to its answer.
+    uint32_t answerMs = 0;
+    // About one progress record a second.
+    bool posted = false;
+    uint32_t lastPost = 0;
 };
 
 // The state several transfers share: which file comes next, which are done, the records and
@@ -266,7 +277,19 @@ CDownloadThread::Next CDownloadThread::ProcessFile(RunContext& run, FileTask& fi
     if (next == Next::Step) {
         next = Open(run, file);
     }
-    if (next == Next::Step) {
+    bool transferred = false;
+    if (next == Next::Step && UsesRanges(run, file)) {
+        // A far server: the answer is dropped and the file comes in ranges instead.
+        run.client.CloseLocalFile();
+        run.client.CloseRequest();
+        if (const std::optional<Next> ranged = TransferRanges(run, file)) {
+            next = *ranged;
+            transferred = true;
+        } else {
+            next = Open(run, file);
+        }
+    }
+    if (next == Next::Step && !transferred) {
         next = Transfer(run, file);
     }
     if (next == Next::Step) {
@@ -450,14 +473,18 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
     if (file.resume) {
         range = "Range:bytes=" + std::to_string(static_cast<int64_t>(file.localSize)) + "-";
     }
+    uint32_t asked = m_system.Now();
     bool opened = client.OpenUrl(url, range.c_str(), &file.contentLength, kUserAgent);
+    file.answerMs = m_system.Now() - asked;
     if (!opened && file.resume && client.LastError() == 416 && Going()) {
         // The server's file is no longer than the local part: take it whole instead.
         g_Log.Print(LOG_WARNING, "requested range is not satisfiable so re-download");
         file.resume = false;
         file.localSize = 0;
         range.clear();
+        asked = m_system.Now();
         opened = client.OpenUrl(url, range.c_str(), &file.contentLength, kUserAgent);
+        file.answerMs = m_system.Now() - asked;
     }
     if (!opened) {
         if (!Going()) {
@@ -515,8 +542,6 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
                      file.hasher.Begin(run.folder.OpenBeneath(entry.Name, O_RDONLY | O_NONBLOCK),
                                        file.done, StopFlag());
     file.writebackFrom = file.done;
-    bool posted = false;
-    uint32_t lastPost = 0;
     while (!file.overflow) {
         if (!Going()) {
             run.stopped = true;
@@ -576,31 +601,7 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
                         entry.Name.c_str(), file.total, file.done);
             return EndWith(run, IDS_NETWORK_UNSTABLE, STOPPED_BY_REQUEST);
         }
-        m_nTotalDone += got;
-        run.shared.written += got;
-        file.done += got;
-        if (file.pipelined) {
-            file.hasher.Advance(file.done);
-        }
-        if (file.done - file.writebackFrom >= kWritebackStep) {
-            m_system.StartWriteback(client.LocalFile(), file.writebackFrom,
-                                    file.done - file.writebackFrom);
-            file.writebackFrom = file.done;
-        }
-        file.percent = static_cast<int>(static_cast<double>(file.done) /
-                                        static_cast<double>(file.total) * 100);
-        const uint32_t now = m_system.Now();
-        run.progressAt = now;
-        run.retries = 0;
-        bool post = false;
-        if (!posted || now - lastPost >= kPostIntervalMs) {
-            lastPost = now;
-            posted = true;
-            post = true;
-        } else if (file.percent == 100) {
-            post = true;
-        }
-        if (post && !PostFile(file, false, file.total, file.done)) {
+        if (!CountWritten(run, file, got)) {
             client.CloseLocalFile();
             return EndWith(run, IDS_NO_MEMORY_MESSAGE);
         }
@@ -621,6 +622,168 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
             return EndWith(run, IDS_NO_MEMORY_MESSAGE);
         }
     }
+    return Next::Step;
+}
+
+bool CDownloadThread::CountWritten(RunContext& run, FileTask& file, uint32_t got) {
+    m_nTotalDone += got;
+    run.shared.written += got;
+    file.done += got;
+    if (file.pipelined) {
+        file.hasher.Advance(file.done);
+    }
+    if (file.done - file.writebackFrom >= kWritebackStep) {
+        m_system.StartWriteback(run.client.LocalFile(), file.writebackFrom,
+                                file.done - file.writebackFrom);
+        file.writebackFrom = file.done;
+    }
+    file.percent =
+        static_cast<int>(static_cast<double>(file.done) / static_cast<double>(file.total) * 100);
+    const uint32_t now = m_system.Now();
+    run.progressAt = now;
+    run.retries = 0;
+    bool post = false;
+    if (!file.posted || now - file.lastPost >= kPostIntervalMs) {
+        file.lastPost = now;
+        file.posted = true;
+        post = true;
+    } else if (file.percent == 100) {
+        post = true;
+    }
+    return !post || PostFile(file, false, file.total, file.done);
+}
+
+bool CDownloadThread::UsesRanges(const RunContext& run, const FileTask& file) const {
+    const uint64_t from = file.resume ? file.localSize : 0;
+    return m_nJobs > 1 && m_pPool == nullptr && run.plainIndex != file.index &&
+           file.answerMs >= m_rangeThresholds.answerMs &&
+           file.entry.Size > from && file.entry.Size - from >= m_rangeThresholds.fileSize;
+}
+
+std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext& run,
+                                                                     FileTask& file) {
+    const FileEntry& entry = file.entry;
+    CRangeFetcher::Settings settings;
+    settings.url = MakeFileUrl(m_FileList.URL, entry.Name);
+    settings.userAgent = kUserAgent;
+    settings.from = file.resume ? file.localSize : 0;
+    settings.end = entry.Size;
+    settings.connections = std::min(m_nJobs, kRangeConnections);
+    settings.rangeSize = kRangeSize;
+    settings.timeouts = m_timeouts;
+    CRangeFetcher fetcher(settings, &m_rateLimit, m_system);
+    if (!fetcher.Start()) {
+        return std::nullopt;
+    }
+    file.done = settings.from;
+    file.total = entry.Size;
+    file.writebackFrom = file.done;
+    m_nTotalDone += file.done;
+    CHttpClient& client = run.client;
+    std::vector<unsigned char> bytes;
+    while (file.done < file.total) {
+        if (!Going()) {
+            run.stopped = true;
+            break;
+        }
+        const CRangeFetcher::Result result =
+            fetcher.Next(bytes, std::chrono::milliseconds(kRangeWaitMs));
+        if (result == CRangeFetcher::Result::Waiting) {
+            continue;
+        }
+        if (result == CRangeFetcher::Result::Refused) {
+            // Not a server that answers ranges: the file goes on over one connection from
+            // what is on disk.
+            fetcher.Stop();
+            if (client.LocalFile() < 0) {
+                g_Log.Print(LOG_WARNING, "range requests are not answered with ranges");
+                m_nTotalDone -= file.done;
+                file.done = 0;
+                return std::nullopt;
+            }
+            // Ranges were answered before and no longer are: the file stays to resume.
+            client.CloseLocalFile();
+            g_Log.Print(LOG_ERROR,
+                        "failed to download file - range requests are no longer "
+                        "answered with ranges");
+            return EndWith(run, IDS_NETWORK_UNSTABLE, STOPPED_BY_REQUEST);
+        }
+        if (result == CRangeFetcher::Result::Failed) {
+            fetcher.Stop();
+            client.CloseLocalFile();
+            // A server that cuts answers short would cut every range: further attempts at
+            // this file keep what they get on one connection.
+            run.plainIndex = file.index;
+            if (!Going()) {
+                run.stopped = true;
+                break;
+            }
+            const long error = fetcher.Error();
+            const bool cutShort = !fetcher.RequestFailed() && error == 0;
+            const std::string reason =
+                cutShort ? CRetryPolicy::CUT_SHORT
+                         : CRetryPolicy::TransientReason(static_cast<uint32_t>(error));
+            if (const std::optional<Next> again =
+                    RetryLater(run, file, cutShort ? STOPPED_BY_REQUEST : error, reason,
+                               fetcher.RetryAfterSeconds())) {
+                m_nTotalDone -= file.done;
+                return *again;
+            }
+            if (fetcher.RequestFailed()) {
+                g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s", error,
+                            fetcher.ErrorDetail().c_str());
+                return EndWithDetail(run, fetcher.ErrorDetail(), IDS_SERVER_UNREACHABLE,
+                                     static_cast<uint32_t>(error));
+            }
+            if (cutShort) {
+                g_Log.Print(LOG_ERROR,
+                            "failed to download file - %s (contentSize:%" PRIu64
+                            ", totalRead:%" PRIu64 ")",
+                            entry.Name.c_str(), file.total, file.done);
+                return EndWith(run, IDS_NETWORK_UNSTABLE, STOPPED_BY_REQUEST);
+            }
+            g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error,
+                        fetcher.ErrorDetail().c_str());
+            return EndWithDetail(run, fetcher.ErrorDetail(), IDS_NETWORK_UNSTABLE, error);
+        }
+        if (client.LocalFile() < 0) {
+            // Opened only once the first range is here, through the held folder, as Open does.
+            const int fd = run.folder.OpenBeneath(
+                entry.Name, O_WRONLY | O_CREAT | O_NONBLOCK | (file.resume ? O_APPEND : O_TRUNC),
+                0644);
+            if (fd < 0 || !client.AdoptLocalFile(fd)) {
+                const long error = fd < 0 ? errno : static_cast<long>(client.LastError());
+                const std::string detail =
+                    m_strInstallFolder + "/" + entry.Name + ": " +
+                    (fd < 0 ? std::strerror(static_cast<int>(error)) : client.ErrorDetail());
+                g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s", error,
+                            detail.c_str());
+                return EndWithDetail(run, detail, IDS_FILE_CREATE_FAILED, error);
+            }
+            file.pipelined = file.hasher.Begin(
+                run.folder.OpenBeneath(entry.Name, O_RDONLY | O_NONBLOCK), file.done, StopFlag());
+        }
+        if (const int error = WriteAll(client.LocalFile(), bytes.data(), bytes.size());
+            error != 0) {
+            client.CloseLocalFile();
+            g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", static_cast<long>(error));
+            return IsDiskFull(error) ? EndWith(run, IDS_INSUFFICIENT_SPACE)
+                                     : EndWith(run, IDS_NETWORK_UNSTABLE, error);
+        }
+        const uint32_t written = static_cast<uint32_t>(bytes.size());
+        fetcher.Recycle(std::move(bytes));
+        bytes = std::vector<unsigned char>();
+        if (!CountWritten(run, file, written)) {
+            client.CloseLocalFile();
+            return EndWith(run, IDS_NO_MEMORY_MESSAGE);
+        }
+    }
+    fetcher.Stop();
+    if (file.done == file.total && client.LocalFile() >= 0) {
+        file.complete = true;
+        m_system.StartWriteback(client.LocalFile(), file.writebackFrom, 0);
+    }
+    client.CloseLocalFile();
     return Next::Step;
 }
 

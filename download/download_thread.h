@@ -88,6 +88,15 @@ public:
     // 2,000 small files well ahead of the parallel tools.
     static constexpr int DEFAULT_JOBS = 16;
     static constexpr int MAX_JOBS = 32;
+    // With several transfers allowed, a file of at least fileSize bytes still to fetch on its
+    // own, from a server whose answer took at least answerMs, comes over up to 16
+    // connections in ranges written in order: one connection carries at most a window a
+    // round trip. Near servers stay on one connection, which is faster there.
+    struct RangeThresholds {
+        uint64_t fileSize = 64 * 1024 * 1024;
+        uint32_t answerMs = 10;
+    };
+    void SetRangeThresholds(const RangeThresholds& thresholds) { m_rangeThresholds = thresholds; }
     // With several transfers, files are taken at most this far past the first one not done:
     // a slow file early in a long list must not leave the others holding the records and log
     // lines of every file after it.
@@ -132,6 +141,14 @@ private:
     Next Open(RunContext& run, FileTask& file);
     // Body to disk, at most the listed size, with progress records and the pipelined hash.
     Next Transfer(RunContext& run, FileTask& file);
+    // After Open, for a large file from a far server: the body over several connections in
+    // ranges, written in order (see SetRangeThresholds). Nothing when the server does not
+    // answer ranges: the file then goes through Open and Transfer once more.
+    bool UsesRanges(const RunContext& run, const FileTask& file) const;
+    std::optional<Next> TransferRanges(RunContext& run, FileTask& file);
+    // Bytes just written: the counts, the pipelined hash, writeback and about one progress
+    // record a second. False when a record could not be made.
+    bool CountWritten(RunContext& run, FileTask& file, uint32_t got);
     // The MD5 of the bytes on disk; a mismatch fetches again after a wait, a few times.
     Next Verify(RunContext& run, FileTask& file);
     // After the last file: the flush before success.
@@ -187,6 +204,7 @@ private:
     int m_nResultId = 0;
     int m_nJobs = 1;
     int32_t m_nLookahead = 1024;
+    RangeThresholds m_rangeThresholds;
     CRateLimit m_rateLimit;
     bool m_bAutoRetry = false;
     std::chrono::milliseconds m_noProgressLimit = CRetryPolicy::DEFAULT_NO_PROGRESS_LIMIT;
