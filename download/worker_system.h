@@ -1,7 +1,8 @@
 // What the download worker asks of the system beyond the network and the files it writes: the
 // clock, free space, the flush to disk and the wait before another attempt. Real() is the
 // system itself; tests hand the worker a fake instead.
-// Thread: called on the worker thread only; Real() is stateless and shared.
+// Thread: called on the worker's threads (its own, its lanes and range fetchers); Real() is
+// stateless and shared, and a fake must be safe to call from several of them.
 #pragma once
 
 #include <sys/types.h>

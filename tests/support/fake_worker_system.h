@@ -1,7 +1,7 @@
 // The download worker's system for tests: the real clock, disk and waits unless a test says
 // otherwise; a free space to report, a flush that fails, waits that end at once, and a count
 // of what the worker asked.
-// Thread: the worker calls it on its thread; the test sets it up before the run and reads it
+// Thread: the worker calls it on its threads; the test sets it up before the run and reads it
 // after the run's end record.
 #pragma once
 
