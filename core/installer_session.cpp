@@ -1,6 +1,8 @@
 #include "core/installer_session.h"
 
 #include <new>
+#include <set>
+#include <string>
 
 #include "core/control_ids.h"
 #include "core/user_prompt.h"
@@ -163,14 +165,23 @@ bool CInstallerSession::IsFolderAccepted(const std::string& folder,
                               remembered ? &saved : nullptr)) {
         return true;
     }
-    if (checks.acceptListedFiles) {
-        for (const FileEntry& entry : m_FileList.FileList) {
-            if (m_services.fileExists(folder + "/" + entry.Name)) {
-                return true;
-            }
-        }
+    if (!checks.acceptListedFiles) {
+        return false;
     }
-    return false;
+    std::set<std::string> topNames;
+    for (const FileEntry& entry : m_FileList.FileList) {
+        if (m_services.fileExists(folder + "/" + entry.Name)) {
+            return true;
+        }
+        topNames.insert(entry.Name.substr(0, entry.Name.find('/')));
+    }
+    // A run cut short before its first file was opened may have left only the list's own
+    // folders: nothing there but what the list puts there.
+    long present = 0;
+    for (const std::string& name : topNames) {
+        present += m_services.fileExists(folder + "/" + name) ? 1 : 0;
+    }
+    return present > 0 && present == m_services.countFolderEntries(folder);
 }
 
 StartOutcome CInstallerSession::Start(const StartChecks& checks) {

@@ -212,6 +212,36 @@ TEST_F(SessionTest, SessionStartFillsTheLabelsAndEntersReady) {
 
 // ---- Start ----
 
+// A command-line run killed after making a file's folders but before opening any file leaves
+// only the list's folders: the next run takes the folder; one more entry, or the window, does
+// not.
+TEST_F(SessionTest, CommandLineTakesAFolderHoldingOnlyTheListsFolders) {
+    const std::vector<TestFile> files = {{"data/maps/a.map", MakeBytes(3000, 1)},
+                                         {"data/b.pak", MakeBytes(1000, 2)},
+                                         {"c.bin", MakeBytes(10, 3)}};
+    StartChecks cli;
+    cli.acceptListedFiles = true;
+    cli.rememberFolder = false;
+    struct Case {
+        const char* label;
+        long entries;
+        StartChecks checks;
+        StartOutcome outcome;
+    };
+    for (const Case& c : {Case{"only the list's folder", 1, cli, StartOutcome::Started},
+                          Case{"and something else", 2, cli, StartOutcome::FolderRefused},
+                          Case{"in the window", 1, StartChecks{}, StartOutcome::FolderRefused}}) {
+        SCOPED_TRACE(c.label);
+        m_view = FakeView();
+        m_view.takeQueued = [this] { Drain(); };
+        m_system.freeBytes[m_folder] = 1 << 20;
+        m_system.folderEntries[m_folder] = c.entries;
+        m_system.savedFolder.reset();
+        m_system.files = {m_folder + "/data"};
+        EXPECT_EQ(Ready(files).Start(c.checks), c.outcome);
+    }
+}
+
 TEST_F(SessionTest, StartChecksSpaceThenTheFolder) {
     const std::vector<TestFile> files = {{"a.bin", MakeBytes(3000, 1)},
                                          {"b.bin", MakeBytes(1000, 2)}};
