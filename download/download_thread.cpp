@@ -506,9 +506,14 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
         file.resume = false;
         file.localSize = 0;
     }
-    // Opened only now, after the wait for the response, through the held folder: a link
-    // planted meanwhile at any level is refused (ELOOP), never written through. O_NONBLOCK:
-    // a FIFO in the file's place must not block the open beyond any stop.
+    return OpenTarget(run, file);
+}
+
+// Opened only once the answer is here, through the held folder: a link planted meanwhile at
+// any level is refused (ELOOP), never written through. O_NONBLOCK: a FIFO in the file's place
+// must not block the open beyond any stop.
+CDownloadThread::Next CDownloadThread::OpenTarget(RunContext& run, FileTask& file) {
+    CHttpClient& client = run.client;
     const int fd = run.folder.OpenBeneath(
         file.entry.Name, O_WRONLY | O_CREAT | O_NONBLOCK | (file.resume ? O_APPEND : O_TRUNC),
         0644);
@@ -656,8 +661,8 @@ bool CDownloadThread::CountWritten(RunContext& run, FileTask& file, uint32_t got
 bool CDownloadThread::UsesRanges(const RunContext& run, const FileTask& file) const {
     const uint64_t from = file.resume ? file.localSize : 0;
     return m_nJobs > 1 && m_pPool == nullptr && run.plainIndex != file.index &&
-           file.answerMs >= m_rangeThresholds.answerMs &&
-           file.entry.Size > from && file.entry.Size - from >= m_rangeThresholds.fileSize;
+           file.answerMs >= m_rangeThresholds.answerMs && file.entry.Size > from &&
+           file.entry.Size - from >= m_rangeThresholds.fileSize;
 }
 
 std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext& run,
@@ -747,18 +752,9 @@ std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext&
             return EndWithDetail(run, fetcher.ErrorDetail(), IDS_NETWORK_UNSTABLE, error);
         }
         if (client.LocalFile() < 0) {
-            // Opened only once the first range is here, through the held folder, as Open does.
-            const int fd = run.folder.OpenBeneath(
-                entry.Name, O_WRONLY | O_CREAT | O_NONBLOCK | (file.resume ? O_APPEND : O_TRUNC),
-                0644);
-            if (fd < 0 || !client.AdoptLocalFile(fd)) {
-                const long error = fd < 0 ? errno : static_cast<long>(client.LastError());
-                const std::string detail =
-                    m_strInstallFolder + "/" + entry.Name + ": " +
-                    (fd < 0 ? std::strerror(static_cast<int>(error)) : client.ErrorDetail());
-                g_Log.Print(LOG_ERROR, "failed to create(open) file - (%ld): %s", error,
-                            detail.c_str());
-                return EndWithDetail(run, detail, IDS_FILE_CREATE_FAILED, error);
+            // Opened only once the first range is here, as Open does.
+            if (const Next opened = OpenTarget(run, file); opened != Next::Step) {
+                return opened;
             }
             file.pipelined = file.hasher.Begin(
                 run.folder.OpenBeneath(entry.Name, O_RDONLY | O_NONBLOCK), file.done, StopFlag());

@@ -139,6 +139,8 @@ private:
     Next Decide(RunContext& run, FileTask& file);
     // The request (with its range, once more without it after a 416) and the local file.
     Next Open(RunContext& run, FileTask& file);
+    // The target below the held folder, truncated or appended to as the file's decision says.
+    Next OpenTarget(RunContext& run, FileTask& file);
     // Body to disk, at most the listed size, with progress records and the pipelined hash.
     Next Transfer(RunContext& run, FileTask& file);
     // After Open, for a large file from a far server: the body over several connections in
