@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -198,6 +199,16 @@ CDownloadThread::~CDownloadThread() {
 
 void CDownloadThread::Run() {
     PostEndOfRun(DownloadAll());
+}
+
+bool CDownloadThread::ParseJobs(const std::string& text, int& jobs) {
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || n < 1 || n > MAX_JOBS) {
+        return false;
+    }
+    jobs = static_cast<int>(n);
+    return true;
 }
 
 void CDownloadThread::SetFileStartTime(uint32_t time) {
@@ -490,15 +501,8 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
         if (!Going()) {
             return Next::End;
         }
-        const long error = static_cast<long>(client.LastError());
-        if (const std::optional<Next> again =
-                RetryLater(run, file, error, CRetryPolicy::TransientReason(client.LastError()),
-                           client.RetryAfterSeconds())) {
-            return *again;
-        }
-        g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s", error,
-                    client.ErrorDetail().c_str());
-        return EndWithDetail(run, client.ErrorDetail(), IDS_SERVER_UNREACHABLE, client.LastError());
+        return EndTransfer(run, file, Failure::Request, static_cast<long>(client.LastError()),
+                           client.ErrorDetail(), client.RetryAfterSeconds());
     }
     if (file.resume && client.StatusCode() == 200) {
         // The server ignored the range: the body is the whole file, from its first byte.
@@ -566,27 +570,16 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
                 run.stopped = true;
                 break;
             }
-            const long error = client.LastError();
-            const std::string detail = client.ReadErrorText();
             client.CloseLocalFile();
-            if (const std::optional<Next> again = RetryLater(
-                    run, file, error, CRetryPolicy::TransientReason(client.LastError()), 0)) {
-                client.CloseRequest();
-                // The next attempt counts what is on disk again.
-                m_nTotalDone -= file.done;
-                return *again;
-            }
-            g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error, detail.c_str());
-            return EndWithDetail(run, detail, IDS_NETWORK_UNSTABLE, error);
+            return EndTransfer(run, file, Failure::Read, static_cast<long>(client.LastError()),
+                               client.ReadErrorText());
         }
         if (got > room) {
             got = static_cast<uint32_t>(room);
         }
         if (const int error = WriteAll(client.LocalFile(), data, got); error != 0) {
             client.CloseLocalFile();
-            g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", static_cast<long>(error));
-            return IsDiskFull(error) ? EndWith(run, IDS_INSUFFICIENT_SPACE)
-                                     : EndWith(run, IDS_NETWORK_UNSTABLE, error);
+            return EndTransfer(run, file, Failure::Write, error);
         }
         if (got == 0) {
             if (file.done >= file.total) {
@@ -594,17 +587,7 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
                 break;
             }
             client.CloseLocalFile();
-            if (const std::optional<Next> again =
-                    RetryLater(run, file, STOPPED_BY_REQUEST, CRetryPolicy::CUT_SHORT, 0)) {
-                client.CloseRequest();
-                m_nTotalDone -= file.done;
-                return *again;
-            }
-            g_Log.Print(LOG_ERROR,
-                        "failed to download file - %s (contentSize:%" PRIu64 ", totalRead:%" PRIu64
-                        ")",
-                        entry.Name.c_str(), file.total, file.done);
-            return EndWith(run, IDS_NETWORK_UNSTABLE, STOPPED_BY_REQUEST);
+            return EndTransfer(run, file, Failure::CutShort, STOPPED_BY_REQUEST);
         }
         if (!CountWritten(run, file, got)) {
             client.CloseLocalFile();
@@ -628,6 +611,43 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
         }
     }
     return Next::Step;
+}
+
+CDownloadThread::Next CDownloadThread::EndTransfer(RunContext& run, FileTask& file, Failure failure,
+                                                   long error, const std::string& detail,
+                                                   int64_t retryAfterSeconds) {
+    if (failure != Failure::Write) {
+        const std::string reason =
+            failure == Failure::CutShort
+                ? CRetryPolicy::CUT_SHORT
+                : CRetryPolicy::TransientReason(static_cast<uint32_t>(error));
+        if (const std::optional<Next> again =
+                RetryLater(run, file, error, reason, retryAfterSeconds)) {
+            run.client.CloseRequest();
+            // The next attempt counts what is on disk again.
+            m_nTotalDone -= file.done;
+            return *again;
+        }
+    }
+    switch (failure) {
+        case Failure::Request:
+            g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s", error, detail.c_str());
+            return EndWithDetail(run, detail, IDS_SERVER_UNREACHABLE, static_cast<uint32_t>(error));
+        case Failure::Read:
+            g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error, detail.c_str());
+            return EndWithDetail(run, detail, IDS_NETWORK_UNSTABLE, error);
+        case Failure::CutShort:
+            g_Log.Print(LOG_ERROR,
+                        "failed to download file - %s (contentSize:%" PRIu64 ", totalRead:%" PRIu64
+                        ")",
+                        file.entry.Name.c_str(), file.total, file.done);
+            return EndWith(run, IDS_NETWORK_UNSTABLE, STOPPED_BY_REQUEST);
+        case Failure::Write:
+            break;
+    }
+    g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", error);
+    return IsDiskFull(static_cast<int>(error)) ? EndWith(run, IDS_INSUFFICIENT_SPACE)
+                                               : EndWith(run, IDS_NETWORK_UNSTABLE, error);
 }
 
 bool CDownloadThread::CountWritten(RunContext& run, FileTask& file, uint32_t got) {
@@ -723,33 +743,14 @@ std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext&
                 run.stopped = true;
                 break;
             }
-            const long error = fetcher.Error();
-            const bool cutShort = !fetcher.RequestFailed() && error == 0;
-            const std::string reason =
-                cutShort ? CRetryPolicy::CUT_SHORT
-                         : CRetryPolicy::TransientReason(static_cast<uint32_t>(error));
-            if (const std::optional<Next> again =
-                    RetryLater(run, file, cutShort ? STOPPED_BY_REQUEST : error, reason,
-                               fetcher.RetryAfterSeconds())) {
-                m_nTotalDone -= file.done;
-                return *again;
-            }
             if (fetcher.RequestFailed()) {
-                g_Log.Print(LOG_ERROR, "failed to connect server - (%ld): %s", error,
-                            fetcher.ErrorDetail().c_str());
-                return EndWithDetail(run, fetcher.ErrorDetail(), IDS_SERVER_UNREACHABLE,
-                                     static_cast<uint32_t>(error));
+                return EndTransfer(run, file, Failure::Request, fetcher.Error(),
+                                   fetcher.ErrorDetail(), fetcher.RetryAfterSeconds());
             }
-            if (cutShort) {
-                g_Log.Print(LOG_ERROR,
-                            "failed to download file - %s (contentSize:%" PRIu64
-                            ", totalRead:%" PRIu64 ")",
-                            entry.Name.c_str(), file.total, file.done);
-                return EndWith(run, IDS_NETWORK_UNSTABLE, STOPPED_BY_REQUEST);
+            if (fetcher.Error() == 0) {
+                return EndTransfer(run, file, Failure::CutShort, STOPPED_BY_REQUEST);
             }
-            g_Log.Print(LOG_ERROR, "failed to download file - (%ld): %s", error,
-                        fetcher.ErrorDetail().c_str());
-            return EndWithDetail(run, fetcher.ErrorDetail(), IDS_NETWORK_UNSTABLE, error);
+            return EndTransfer(run, file, Failure::Read, fetcher.Error(), fetcher.ErrorDetail());
         }
         if (client.LocalFile() < 0) {
             // Opened only once the first range is here, as Open does.
@@ -762,9 +763,7 @@ std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext&
         if (const int error = WriteAll(client.LocalFile(), bytes.data(), bytes.size());
             error != 0) {
             client.CloseLocalFile();
-            g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", static_cast<long>(error));
-            return IsDiskFull(error) ? EndWith(run, IDS_INSUFFICIENT_SPACE)
-                                     : EndWith(run, IDS_NETWORK_UNSTABLE, error);
+            return EndTransfer(run, file, Failure::Write, error);
         }
         const uint32_t written = static_cast<uint32_t>(bytes.size());
         fetcher.Recycle(std::move(bytes));

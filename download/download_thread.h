@@ -88,6 +88,9 @@ public:
     // 2,000 small files well ahead of the parallel tools.
     static constexpr int DEFAULT_JOBS = 16;
     static constexpr int MAX_JOBS = 32;
+    // A number of files at once as the user writes it, from 1 to MAX_JOBS; false for anything
+    // else.
+    static bool ParseJobs(const std::string& text, int& jobs);
     // With several transfers allowed, a file of at least fileSize bytes still to fetch on its
     // own, from a server whose answer took at least answerMs, comes over up to 16
     // connections in ranges written in order: one connection carries at most a window a
@@ -148,6 +151,18 @@ private:
     // answer ranges: the file then goes through Open and Transfer once more.
     bool UsesRanges(const RunContext& run, const FileTask& file) const;
     std::optional<Next> TransferRanges(RunContext& run, FileTask& file);
+    // How a transfer step failed.
+    enum class Failure {
+        Request,   // the request got no usable answer
+        Read,      // the body broke off with an error
+        CutShort,  // the body ended before its length
+        Write,     // the file could not be written
+    };
+    // After a failed request, body or write (target closed): another attempt after a wait when
+    // automatic retry takes the failure (never for a write), else the end of the run with the
+    // step's log line and message.
+    Next EndTransfer(RunContext& run, FileTask& file, Failure failure, long error,
+                     const std::string& detail = std::string(), int64_t retryAfterSeconds = 0);
     // Bytes just written: the counts, the pipelined hash, writeback and about one progress
     // record a second. False when a record could not be made.
     bool CountWritten(RunContext& run, FileTask& file, uint32_t got);

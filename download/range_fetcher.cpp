@@ -145,7 +145,8 @@ void CRangeFetcher::Fetch() {
                 return;
             }
             if (got == 0) {
-                Fail(0, "body cut short", false, 0);
+                // Error 0: the body ended before its length.
+                Fail(0, std::string(), false, 0);
                 return;
             }
             got = static_cast<uint32_t>(std::min<uint64_t>(got, length - bytes.size()));

@@ -55,8 +55,9 @@ public:
     // Ends every request and joins the fetchers.
     void Stop();
 
-    // The failure: the libcurl code or HTTP status, its words, whether the request itself
-    // failed (rather than its body) and the Retry-After it carried.
+    // The failure: the libcurl code or HTTP status (0 for a body that ended before its
+    // length), its words, whether the request itself failed (rather than its body) and the
+    // Retry-After it carried.
     long Error() const { return m_nError; }
     const std::string& ErrorDetail() const { return m_strDetail; }
     bool RequestFailed() const { return m_bRequestFailed; }
