@@ -90,15 +90,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--retry") {
             retry = true;
         } else if (arg == "--jobs" && i + 1 < argc) {
-            char* end = nullptr;
-            const long n = std::strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end != '\0' || n < 1 || n > CDownloadThread::MAX_JOBS) {
+            if (!CDownloadThread::ParseJobs(argv[++i], jobs)) {
                 std::fprintf(stderr, "quellbridger-cli: --jobs takes a number from 1 to %d\n\n",
                              CDownloadThread::MAX_JOBS);
                 PrintUsage(stderr);
                 return kBadStart;
             }
-            jobs = static_cast<int>(n);
         } else if (arg == "--limit-rate" && i + 1 < argc) {
             if (!CRateLimit::Parse(argv[++i], rateLimit)) {
                 std::fprintf(stderr,

@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
-
 #include "core/install_folder.h"
 #include "download/download_thread.h"
 #include "download/list_fetch.h"
@@ -54,13 +52,12 @@ int ReadTransferJobs() {
     if (!ReadPublisherValue(TRANSFER_JOBS_VALUE, value)) {
         return CDownloadThread::DEFAULT_JOBS;
     }
-    char* end = nullptr;
-    const long jobs = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || jobs < 1 || jobs > CDownloadThread::MAX_JOBS) {
+    int jobs = 0;
+    if (!CDownloadThread::ParseJobs(value, jobs)) {
         g_Log.Print(LOG_WARNING, "ignored setting %s - %s", TRANSFER_JOBS_VALUE, value.c_str());
         return CDownloadThread::DEFAULT_JOBS;
     }
-    return static_cast<int>(jobs);
+    return jobs;
 }
 
 }  // namespace
