@@ -188,6 +188,13 @@ const std::string kHtml416 =
 
 std::vector<FaultCase> Cases() {
     const std::string prefix = RightB().substr(0, 50000);
+    const std::vector<std::string> notSatisfiableLog{
+        "INFO download file : (1) data/b.bin",
+        "INFO file is exist",
+        "INFO file download relay mode",
+        "WARNING requested range is not satisfiable so re-download",
+        "INFO (100%) file download success",
+    };
     return {
         // 1. A body cut short right after its headers, and a reset in mid-body.
         {"CutRightAfterTheHeaders",
@@ -240,29 +247,13 @@ std::vector<FaultCase> Cases() {
              c.server.SetRouteSequence("/" + kB, {Refused416(kHtml416), Route([](FaultRoute&) {})});
          },
          prefix, true, "", "requested range is not satisfiable so re-download", After::Complete,
-         std::vector<std::string>{"bytes=50000-", ""}, false,
-         std::vector<std::string>{
-             "INFO download file : (1) data/b.bin",
-             "INFO file is exist",
-             "INFO file download relay mode",
-             "WARNING requested range is not satisfiable so re-download",
-             "INFO (100%) file download success",
-         },
-         0, true},
+         std::vector<std::string>{"bytes=50000-", ""}, false, notSatisfiableLog, 0, true},
         {"NotSatisfiableWithoutBody",
          [](const Context& c) {
              c.server.SetRouteSequence("/" + kB, {Refused416(""), Route([](FaultRoute&) {})});
          },
          prefix, true, "", "requested range is not satisfiable so re-download", After::Complete,
-         std::vector<std::string>{"bytes=50000-", ""}, false,
-         std::vector<std::string>{
-             "INFO download file : (1) data/b.bin",
-             "INFO file is exist",
-             "INFO file download relay mode",
-             "WARNING requested range is not satisfiable so re-download",
-             "INFO (100%) file download success",
-         },
-         0, true},
+         std::vector<std::string>{"bytes=50000-", ""}, false, notSatisfiableLog, 0, true},
         // 5. A local file longer than listed, and one with a wrong byte at the right length.
         {"LocalFileLonger", [](const Context&) {}, RightB() + MakeBytes(1000, 9), true, "",
          "local file is bigger so re-download", After::Complete, std::vector<std::string>{""},
