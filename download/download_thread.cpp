@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -26,6 +27,7 @@
 #include "download/install_dir.h"
 #include "download/missing_bytes.h"
 #include "download/range_fetcher.h"
+#include "download/take_order.h"
 #include "download/worker_system.h"
 #include "platform/file_io.h"
 #include "platform/log.h"
@@ -40,6 +42,9 @@ constexpr const char* kUserAgent = "Quellbridger";
 constexpr uint64_t kPipelinedHashSize = 4 * 1024 * 1024;
 // Writeback is started every so many bytes, so the flush before success finds little to do.
 constexpr uint64_t kWritebackStep = 16 * 1024 * 1024;
+// With several lanes, a complete file from this size on is flushed on its own lane while the
+// others go on. A flush per small file would cost a journal commit each.
+constexpr uint64_t kFlushOnItsOwnSize = 4 * 1024 * 1024;
 constexpr int kRangeConnections = 16;
 constexpr uint64_t kRangeSize = 2 * 1024 * 1024;
 constexpr int kRangeWaitMs = 50;
@@ -156,10 +161,9 @@ struct CDownloadThread::Pool {
     std::mutex lock;
     // Signalled when the shown file moves on or the run ends.
     std::condition_variable moved;
-    std::vector<int32_t> order;  // the files in the order they are taken
-    size_t taken = 0;            // files of order taken so far
-    int32_t shown;               // the lowest-numbered file not yet done: the one the records show
-    int32_t flushed;             // files before this have their log lines written
+    std::optional<CTakeOrder> order;  // which file the next lane takes
+    int32_t shown;    // the lowest-numbered file not yet done: the one the records show
+    int32_t flushed;  // files before this have their log lines written
     const int32_t end;
     bool failed = false;
     std::vector<bool> done;
@@ -596,9 +600,11 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
         // A stop during the wait is seen at the top of the loop.
         m_rateLimit.Take(got, m_system, *StopFlag());
     }
-    if (file.complete && file.done > file.writebackFrom) {
-        // Start writing the rest out now; the flush before success then waits for less.
-        m_system.StartWriteback(client.LocalFile(), file.writebackFrom, 0);
+    if (file.complete) {
+        if (const int error = WriteOut(client.LocalFile(), file); error != 0) {
+            client.CloseLocalFile();
+            return EndFlush(run, error);
+        }
     }
     client.CloseLocalFile();
     client.CloseRequest();
@@ -648,6 +654,19 @@ CDownloadThread::Next CDownloadThread::EndTransfer(RunContext& run, FileTask& fi
     g_Log.Print(LOG_ERROR, "failed to download file - (%ld)", error);
     return IsDiskFull(static_cast<int>(error)) ? EndWith(run, IDS_INSUFFICIENT_SPACE)
                                                : EndWith(run, IDS_NETWORK_UNSTABLE, error);
+}
+
+int CDownloadThread::WriteOut(int fd, FileTask& file) {
+    if (m_nJobs > 1 && file.total >= kFlushOnItsOwnSize) {
+        file.writebackFrom = file.done;
+        return m_system.FlushFile(fd);
+    }
+    if (file.done > file.writebackFrom) {
+        // Start writing the rest out now; the flush before success then waits for less.
+        m_system.StartWriteback(fd, file.writebackFrom, 0);
+        file.writebackFrom = file.done;
+    }
+    return 0;
 }
 
 bool CDownloadThread::CountWritten(RunContext& run, FileTask& file, uint32_t got) {
@@ -776,7 +795,10 @@ std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext&
     fetcher.Stop();
     if (file.done == file.total && client.LocalFile() >= 0) {
         file.complete = true;
-        m_system.StartWriteback(client.LocalFile(), file.writebackFrom, 0);
+        if (const int error = WriteOut(client.LocalFile(), file); error != 0) {
+            client.CloseLocalFile();
+            return EndFlush(run, error);
+        }
     }
     client.CloseLocalFile();
     return Next::Step;
@@ -939,27 +961,20 @@ bool CDownloadThread::PostShown(Pool& pool) {
 bool CDownloadThread::DownloadConcurrently(RunShared& shared, int32_t first) {
     const int32_t count = m_FileList.TotalCount;
     Pool pool(first, count);
-    // The largest files first, so none of them starts last and runs on alone at one
-    // connection's speed; in blocks of half the look-ahead, so every file taken stays within
-    // it of the first one not done.
-    const std::vector<FileEntry>& files = m_FileList.FileList;
-    const int32_t block = std::max<int32_t>(m_nLookahead / 2, 1);
-    for (int32_t from = first; from < count; from += block) {
-        const int32_t to = count - from > block ? from + block : count;
-        const size_t begin = pool.order.size();
-        for (int32_t i = from; i < to; ++i) {
-            pool.order.push_back(i);
-        }
-        std::stable_sort(pool.order.begin() + static_cast<std::ptrdiff_t>(begin), pool.order.end(),
-                         [&files](int32_t a, int32_t b) {
-                             return files[static_cast<size_t>(a)].Size >
-                                    files[static_cast<size_t>(b)].Size;
-                         });
+    // Half the lanes on the largest files, so none of them starts last and runs on alone at
+    // one connection's speed, and the rest on the smallest, whose round trips then overlap the
+    // large files' transfer; in blocks of half the look-ahead, so every file taken stays
+    // within it of the first one not done.
+    const int32_t jobs = std::min<int32_t>(m_nJobs, count - first);
+    std::vector<uint64_t> sizes;
+    sizes.reserve(static_cast<size_t>(count));
+    for (const FileEntry& entry : m_FileList.FileList) {
+        sizes.push_back(entry.Size);
     }
+    pool.order.emplace(sizes, first, std::max<int32_t>(m_nLookahead / 2, 1), std::max(jobs / 2, 1));
     m_bLanesGo.store(true);
     m_pPool = &pool;
     std::vector<std::thread> lanes;
-    const int32_t jobs = std::min<int32_t>(m_nJobs, count - first);
     try {
         for (int32_t n = 0; n < jobs; ++n) {
             {
@@ -1007,19 +1022,21 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
     std::vector<HeldLogLine> lines;
     HoldLogLines(&lines);
     for (;;) {
-        int32_t index = 0;
+        CTakeOrder::Pick pick;
         {
             std::unique_lock<std::mutex> lock(pool.lock);
-            while (pool.taken < pool.order.size() &&
-                   pool.order[pool.taken] - pool.shown >= m_nLookahead && m_bLanesGo.load()) {
+            while (!pool.order->Empty() && pool.order->Peek().index - pool.shown >= m_nLookahead &&
+                   m_bLanesGo.load()) {
                 // The wait is bounded: a stop clears the flag without the lock.
                 pool.moved.wait_for(lock, std::chrono::milliseconds(50));
             }
-            if (pool.taken >= pool.order.size() || !m_bLanesGo.load()) {
+            if (pool.order->Empty() || !m_bLanesGo.load()) {
                 break;
             }
-            index = pool.order[pool.taken++];
+            pick = pool.order->Peek();
+            pool.order->Take(pick);
         }
+        const int32_t index = pick.index;
         // Each attempt begins afresh from the file on disk, as one at a time does.
         Next next = Next::Again;
         bool finished = false;
@@ -1029,6 +1046,7 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
             finished = file.finished;
         }
         std::lock_guard<std::mutex> lock(pool.lock);
+        pool.order->Release(pick.large);
         pool.logs[static_cast<size_t>(index)] = std::move(lines);
         lines.clear();
         pool.logged[static_cast<size_t>(index)] = true;
@@ -1072,13 +1090,14 @@ bool CDownloadThread::Finish(RunContext& run) {
     }
     // Success is reported only once every byte written is on disk.
     if (const int error = m_system.Flush(run.folder.Fd()); error != 0) {
-        g_Log.Print(LOG_ERROR, "failed to flush files to disk - (%ld)", static_cast<long>(error));
-        if (IsDiskFull(error)) {
-            EndWith(run, IDS_INSUFFICIENT_SPACE);
-        } else {
-            EndWith(run, IDS_FILE_CREATE_FAILED, error);
-        }
+        EndFlush(run, error);
         return false;
     }
     return true;
+}
+
+CDownloadThread::Next CDownloadThread::EndFlush(RunContext& run, int error) {
+    g_Log.Print(LOG_ERROR, "failed to flush files to disk - (%ld)", static_cast<long>(error));
+    return IsDiskFull(error) ? EndWith(run, IDS_INSUFFICIENT_SPACE)
+                             : EndWith(run, IDS_FILE_CREATE_FAILED, error);
 }

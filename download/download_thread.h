@@ -166,10 +166,15 @@ private:
     // Bytes just written: the counts, the pipelined hash, writeback and about one progress
     // record a second. False when a record could not be made.
     bool CountWritten(RunContext& run, FileTask& file, uint32_t got);
+    // A complete file's bytes towards the disk: flushed on the spot when it is large and
+    // other lanes go on meanwhile, else writeback started. 0 or errno.
+    int WriteOut(int fd, FileTask& file);
     // The MD5 of the bytes on disk; a mismatch fetches again after a wait, a few times.
     Next Verify(RunContext& run, FileTask& file);
     // After the last file: the flush before success.
     bool Finish(RunContext& run);
+    // A flush that failed ends the run with its line and message.
+    Next EndFlush(RunContext& run, int error);
 
     // ---- Several files at once ----
     bool DownloadConcurrently(RunShared& shared, int32_t first);

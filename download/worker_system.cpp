@@ -25,6 +25,8 @@ public:
                           SYNC_FILE_RANGE_WRITE);
     }
 
+    int FlushFile(int fd) override { return ::fdatasync(fd) != 0 ? errno : 0; }
+
     int Flush(int folderFd) override { return ::syncfs(folderFd) != 0 ? errno : 0; }
 
     bool Wait(std::chrono::milliseconds delay, const std::atomic<bool>& running) override {

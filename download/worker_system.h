@@ -22,6 +22,8 @@ public:
     virtual uint64_t FreeSpace(const std::string& folder) = 0;
     // Starts writeback of length bytes of fd from offset (0: to the end) without waiting.
     virtual void StartWriteback(int fd, uint64_t offset, uint64_t length) = 0;
+    // Puts the bytes of fd onto the disk and waits for them (fdatasync); 0 or errno.
+    virtual int FlushFile(int fd) = 0;
     // Puts everything written on the file system of the open folder onto the disk; 0 or errno.
     virtual int Flush(int folderFd) = 0;
     // Waits for delay; false, at once, when *running turns false meanwhile.

@@ -524,6 +524,49 @@ TEST(DownloadThread, FlushesBeforeReportingSuccess) {
     }
 }
 
+// With several lanes a large file is flushed on its own lane as soon as it is whole, while the
+// others go on; a flush that fails there ends the run as the flush before success does.
+TEST(DownloadThread, FlushesALargeFileOnItsLaneWithSeveralJobs) {
+    const std::string big = MakeBytes(5 * 1024 * 1024, 58);
+    const std::string small = MakeBytes(3000, 59);
+    FaultServer server;
+    for (const auto& [path, bytes] : {std::pair{"/big.bin", big}, std::pair{"/small.bin", small}}) {
+        FaultRoute route;
+        route.body = bytes;
+        server.SetRoute(path, route);
+    }
+    for (const int jobs : {1, 2}) {
+        SCOPED_TRACE(jobs);
+        Sandbox box;
+        FakeWorkerSystem system;
+        CDownloadQueue queue;
+        CDownloadThread worker(MakeList(server.BaseUrl(), {{"big.bin", big}, {"small.bin", small}}),
+                               &queue, (box.Path() / "install").string(), kQuick, &system);
+        worker.SetJobs(jobs);
+        const RunOutcome run = RunToEnd(worker, queue);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+        // One at a time keeps a single flush at the end.
+        EXPECT_EQ(system.fileFlushes.load(), jobs > 1 ? 1 : 0);
+        EXPECT_EQ(system.flushes.load(), 1);
+    }
+
+    Sandbox box;
+    LevelLog log(box.Path() / "log");
+    FakeWorkerSystem system;
+    system.fileFlushError = EIO;
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), {{"big.bin", big}, {"small.bin", small}}),
+                           &queue, (box.Path() / "install").string(), kQuick, &system);
+    worker.SetJobs(2);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->bSucceeded, 0);
+    EXPECT_EQ(run.result->szMessage, LoadFormatString(118, static_cast<long>(EIO)));
+    EXPECT_TRUE(log.Has("ERROR failed to flush files to disk - (" + std::to_string(EIO) + ")"));
+    EXPECT_EQ(system.flushes.load(), 0);
+}
+
 // However a transfer is held up, a stop (or the worker's destruction) ends the run within
 // about a second, reported as not succeeded without a message.
 TEST(DownloadThread, StopEndsABlockedTransferWithinASecond) {

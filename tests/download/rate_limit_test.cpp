@@ -55,6 +55,7 @@ public:
     uint32_t Now() override { return static_cast<uint32_t>(micros / 1000); }
     uint64_t FreeSpace(const std::string&) override { return 0; }
     void StartWriteback(int, uint64_t, uint64_t) override {}
+    int FlushFile(int) override { return 0; }
     int Flush(int) override { return 0; }
     bool Wait(std::chrono::milliseconds delay, const std::atomic<bool>& running) override {
         micros += static_cast<uint64_t>(delay.count()) * 1000;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -277,9 +278,9 @@ TEST(ConcurrentTransfers, AHeldFileKeepsTheOthersWithinTheLookahead) {
     EXPECT_EQ(CheckComplete(box.Path() / "install", corpus), "");
 }
 
-// The largest files are asked for first, so none starts last and runs on alone; the log still
-// reads in list order.
-TEST(ConcurrentTransfers, TheLargestFilesAreTakenFirst) {
+// One lane stays on the largest file, so it does not start last and run on alone, while the
+// other goes through the rest from the smallest up; the log still reads in list order.
+TEST(ConcurrentTransfers, LargeAndSmallFilesAreTakenSideBySide) {
     const Corpus corpus{{"a.bin", MakeBytes(1000, 91)},
                         {"b.bin", MakeBytes(300000, 92)},
                         {"c.bin", MakeBytes(2000, 93)},
@@ -287,17 +288,38 @@ TEST(ConcurrentTransfers, TheLargestFilesAreTakenFirst) {
                         {"e.bin", MakeBytes(3000, 95)}};
     FaultServer server;
     ServeCorpus(server, corpus);
+    // The largest file is held until every other one has been asked for.
+    FaultRoute held;
+    held.body = corpus[1].bytes;
+    held.holdUntilReleased = true;
+    server.SetRoute("/b.bin", held);
     Sandbox box;
-    const Outcome out =
-        RunWithCorpus(server.BaseUrl(), corpus, box.Path() / "install", box.Path() / "log", 2);
-    ASSERT_TRUE(out.run.result);
-    EXPECT_EQ(out.run.result->bSucceeded, 1) << out.run.result->szMessage;
-    const std::vector<FaultRequest> requests = server.Requests();
-    ASSERT_EQ(requests.size(), corpus.size());
-    EXPECT_EQ((std::set<std::string>{requests[0].path, requests[1].path}),
-              (std::set<std::string>{"/b.bin", "/d.bin"}));
+    LogCapture log(box.Path() / "log", true);
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(server.BaseUrl(), corpus), &queue,
+                           (box.Path() / "install").string(), kQuick);
+    worker.SetJobs(2);
+    ASSERT_TRUE(worker.Start());
+    const auto deadline = Clock::now() + 10s;
+    while (server.Requests().size() < corpus.size() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    server.ReleaseHeld();
+    const std::unique_ptr<DownloadResult> result = queue.WaitFinished(15s);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->bSucceeded, 1) << result->szMessage;
+    std::map<uint64_t, std::vector<std::string>> byConnection;
+    for (const FaultRequest& request : server.Requests()) {
+        byConnection[request.connection].push_back(request.path);
+    }
+    std::set<std::vector<std::string>> lanes;
+    for (const auto& [connection, paths] : byConnection) {
+        lanes.insert(paths);
+    }
+    EXPECT_EQ(lanes, (std::set<std::vector<std::string>>{
+                         {"/b.bin"}, {"/a.bin", "/c.bin", "/e.bin", "/d.bin"}}));
     std::vector<std::string> begun;
-    for (const std::string& line : out.log) {
+    for (const std::string& line : log.Lines()) {
         if (line.find("download file : ") != std::string::npos) {
             begun.push_back(line.substr(line.find(") ") + 2));
         }

@@ -13,6 +13,11 @@ void FakeWorkerSystem::StartWriteback(int fd, uint64_t offset, uint64_t length) 
     Real().StartWriteback(fd, offset, length);
 }
 
+int FakeWorkerSystem::FlushFile(int fd) {
+    fileFlushes.fetch_add(1);
+    return fileFlushError != 0 ? fileFlushError : Real().FlushFile(fd);
+}
+
 int FakeWorkerSystem::Flush(int folderFd) {
     flushes.fetch_add(1);
     return flushError != 0 ? flushError : Real().Flush(folderFd);

@@ -20,6 +20,7 @@ public:
     uint32_t Now() override;
     uint64_t FreeSpace(const std::string& folder) override;
     void StartWriteback(int fd, uint64_t offset, uint64_t length) override;
+    int FlushFile(int fd) override;
     int Flush(int folderFd) override;
     bool Wait(std::chrono::milliseconds delay, const std::atomic<bool>& running) override;
 
@@ -30,6 +31,8 @@ public:
     std::optional<uint64_t> freeSpace;
     // Returned by Flush instead of flushing (0: flush for real).
     int flushError = 0;
+    // Returned by FlushFile instead of flushing (0: flush for real).
+    int fileFlushError = 0;
     // Waits end at once (still false when the worker was stopped).
     bool skipWaits = false;
     // With skipWaits, Now() moves on by every skipped wait, as if it had been waited.
@@ -37,6 +40,7 @@ public:
 
     std::atomic<int> flushes{0};
     std::atomic<int> writebacks{0};
+    std::atomic<int> fileFlushes{0};
 
 private:
     mutable std::mutex m_lock;
