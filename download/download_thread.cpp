@@ -48,6 +48,10 @@ constexpr uint64_t kFlushOnItsOwnSize = 4 * 1024 * 1024;
 constexpr int kRangeConnections = 16;
 constexpr uint64_t kRangeSize = 2 * 1024 * 1024;
 constexpr int kRangeWaitMs = 50;
+// How often a file on one connection asks whether ranges could help it along.
+constexpr uint64_t kHelpCheckStep = 1024 * 1024;
+constexpr uint32_t kHelpRateWindowMs = 500;
+constexpr uint64_t kHelpMinRestMs = 1000;
 
 // At most max characters of UTF-8 text, never cutting a character in half.
 std::string CutCharacters(const std::string& text, size_t max) {
@@ -139,6 +143,10 @@ struct CDownloadThread::FileTask {
     bool complete = false;
     // Open: milliseconds from the request to its answer.
     uint32_t answerMs = 0;
+    // Transfer measures its speed over a while from here, to see whether ranges would help.
+    uint64_t nextHelpCheck = 0;
+    uint32_t rateSince = 0;
+    uint64_t rateFrom = 0;
     // About one progress record a second.
     bool posted = false;
     uint32_t lastPost = 0;
@@ -297,7 +305,8 @@ CDownloadThread::Next CDownloadThread::ProcessFile(RunContext& run, FileTask& fi
         // A far server: the answer is dropped and the file comes in ranges instead.
         run.client.CloseLocalFile();
         run.client.CloseRequest();
-        if (const std::optional<Next> ranged = TransferRanges(run, file)) {
+        if (const std::optional<Next> ranged =
+                TransferRanges(run, file, std::min(m_nJobs, kRangeConnections))) {
             next = *ranged;
             transferred = true;
         } else {
@@ -555,6 +564,8 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
                      file.hasher.Begin(run.folder.OpenBeneath(entry.Name, O_RDONLY | O_NONBLOCK),
                                        file.done, StopFlag());
     file.writebackFrom = file.done;
+    file.rateSince = m_system.Now();
+    file.rateFrom = file.done;
     while (!file.overflow) {
         if (!Going()) {
             run.stopped = true;
@@ -599,6 +610,14 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
         }
         // A stop during the wait is seen at the top of the loop.
         m_rateLimit.Take(got, m_system, *StopFlag());
+        if (file.done >= file.nextHelpCheck && HelpWanted(file)) {
+            if (const int connections = HelpConnections(run, file); connections > 0) {
+                // The answer so far stays on disk; the connection that brought it is dropped.
+                client.CloseRequest();
+                const std::optional<Next> ranged = TransferRanges(run, file, connections);
+                return ranged ? *ranged : PlainAgain(run, file);
+            }
+        }
     }
     if (file.complete) {
         if (const int error = WriteOut(client.LocalFile(), file); error != 0) {
@@ -704,26 +723,69 @@ bool CDownloadThread::UsesRanges(const RunContext& run, const FileTask& file) co
            file.entry.Size - from >= m_rangeThresholds.fileSize;
 }
 
+bool CDownloadThread::HelpWanted(FileTask& file) {
+    file.nextHelpCheck = file.done + kHelpCheckStep;
+    const uint32_t now = m_system.Now();
+    const uint32_t elapsed = now - file.rateSince;
+    if (elapsed < kHelpRateWindowMs) {
+        return false;
+    }
+    const uint64_t rate = (file.done - file.rateFrom) * 1000 / elapsed;
+    file.rateSince = now;
+    file.rateFrom = file.done;
+    // Ranges cost new connections and the dropped part of this answer: worth it only when the
+    // rest would take a while more at this connection's speed.
+    return rate == 0 || file.total - file.done >= rate * kHelpMinRestMs / 1000;
+}
+
+int CDownloadThread::HelpConnections(const RunContext& run, const FileTask& file) const {
+    if (m_pPool == nullptr || run.plainIndex == file.index || file.overflow ||
+        file.answerMs < m_rangeThresholds.answerMs || file.total != file.entry.Size ||
+        file.total - file.done < m_rangeThresholds.helpRemaining) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(m_pPool->lock);
+    const int lanes = std::max(m_pPool->lanes, 1);
+    if (!m_pPool->order->Empty() || lanes > std::max(m_nJobs / 4, 1)) {
+        return 0;
+    }
+    // The connections of the lanes that have ended, shared among those still at work.
+    return std::clamp(m_nJobs / lanes, 2, kRangeConnections);
+}
+
+CDownloadThread::Next CDownloadThread::PlainAgain(RunContext& run, FileTask& file) {
+    run.client.CloseLocalFile();
+    run.plainIndex = file.index;
+    // The next attempt counts what is on disk again.
+    m_nTotalDone -= file.done;
+    return Next::Again;
+}
+
 std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext& run,
-                                                                     FileTask& file) {
+                                                                     FileTask& file,
+                                                                     int connections) {
     const FileEntry& entry = file.entry;
+    CHttpClient& client = run.client;
+    // Open already: the file so far came over one connection, and the rest comes in ranges.
+    const bool helping = client.LocalFile() >= 0;
     CRangeFetcher::Settings settings;
     settings.url = MakeFileUrl(m_FileList.URL, entry.Name);
     settings.userAgent = kUserAgent;
-    settings.from = file.resume ? file.localSize : 0;
+    settings.from = helping ? file.done : file.resume ? file.localSize : 0;
     settings.end = entry.Size;
-    settings.connections = std::min(m_nJobs, kRangeConnections);
+    settings.connections = connections;
     settings.rangeSize = kRangeSize;
     settings.timeouts = m_timeouts;
     CRangeFetcher fetcher(settings, &m_rateLimit, m_system);
     if (!fetcher.Start()) {
-        return std::nullopt;
+        return helping ? std::optional<Next>(PlainAgain(run, file)) : std::nullopt;
     }
-    file.done = settings.from;
-    file.total = entry.Size;
-    file.writebackFrom = file.done;
-    m_nTotalDone += file.done;
-    CHttpClient& client = run.client;
+    if (!helping) {
+        file.done = settings.from;
+        file.total = entry.Size;
+        file.writebackFrom = file.done;
+        m_nTotalDone += file.done;
+    }
     std::vector<unsigned char> bytes;
     while (file.done < file.total) {
         if (!Going()) {
@@ -739,6 +801,10 @@ std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext&
             // Not a server that answers ranges: the file goes on over one connection from
             // what is on disk.
             fetcher.Stop();
+            if (helping && file.done == settings.from) {
+                g_Log.Print(LOG_WARNING, "range requests are not answered with ranges");
+                return PlainAgain(run, file);
+            }
             if (client.LocalFile() < 0) {
                 g_Log.Print(LOG_WARNING, "range requests are not answered with ranges");
                 m_nTotalDone -= file.done;

@@ -98,6 +98,10 @@ public:
     struct RangeThresholds {
         uint64_t fileSize = 64 * 1024 * 1024;
         uint32_t answerMs = 10;
+        // With several lanes: a file on one connection with at least this much still to come
+        // once every file is taken and most lanes have ended gets the rest in ranges over the
+        // ended lanes' connections, so that it does not run on alone at one connection's speed.
+        uint64_t helpRemaining = 16 * 1024 * 1024;
     };
     void SetRangeThresholds(const RangeThresholds& thresholds) { m_rangeThresholds = thresholds; }
     // With several transfers, files are taken at most this far past the first one not done:
@@ -150,7 +154,16 @@ private:
     // ranges, written in order (see SetRangeThresholds). Nothing when the server does not
     // answer ranges: the file then goes through Open and Transfer once more.
     bool UsesRanges(const RunContext& run, const FileTask& file) const;
-    std::optional<Next> TransferRanges(RunContext& run, FileTask& file);
+    // Also called from Transfer with the file open, for the rest of it (see HelpConnections).
+    std::optional<Next> TransferRanges(RunContext& run, FileTask& file, int connections);
+    // The connections that would fetch the rest of a file on one connection in ranges; 0 while
+    // that would not help (see RangeThresholds::helpRemaining).
+    int HelpConnections(const RunContext& run, const FileTask& file) const;
+    // Every so often during Transfer: true when the rest of the file would take more than a
+    // second at the speed of the last half second.
+    bool HelpWanted(FileTask& file);
+    // The file once more from what is on disk, over one connection only (target closed).
+    Next PlainAgain(RunContext& run, FileTask& file);
     // How a transfer step failed.
     enum class Failure {
         Request,   // the request got no usable answer

@@ -192,4 +192,69 @@ TEST(RangedTransfer, ServersThatIgnoreOrCutRangesEndAsOverOneConnection) {
     }
 }
 
+// A large file still coming slowly over one connection once every other file is done gets the
+// rest in ranges over the connections the ended lanes gave up; the ranges cover the rest once,
+// from where the first answer stopped. A server that answers those ranges with the whole file
+// sees the file once more over one connection.
+TEST(RangedTransfer, AFileLeftAloneOnOneSlowConnectionGetsTheRestInRanges) {
+    Corpus corpus = BigFile();
+    for (int i = 0; i < 3; ++i) {
+        corpus.push_back({"small" + std::to_string(i) + ".bin", MakeBytes(2000, 610 + i)});
+    }
+    const uint64_t size = corpus[0].bytes.size();
+    for (const bool ignoreRange : {false, true}) {
+        SCOPED_TRACE(ignoreRange);
+        FaultServer server;
+        ServeFar(
+            server,
+            [&](FaultRoute& r) {
+                r.trickleBytesPerSecond = 2 * 1024 * 1024;
+                r.ignoreRange = ignoreRange;
+            },
+            corpus);
+        Sandbox box;
+        LogCapture log(box.Path() / "log", true);
+        CDownloadQueue queue;
+        auto worker = MakeWorker(server, box.Path() / "install", queue, corpus);
+        worker->SetRangeThresholds({1024 * 1024, 10, 1024 * 1024});
+        const RunOutcome run = RunToEnd(*worker, queue, 60s);
+        ASSERT_TRUE(run.result);
+        EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+        EXPECT_EQ(CheckComplete(box.Path() / "install", corpus), "");
+        std::vector<std::pair<uint64_t, uint64_t>> ranges;
+        int resumes = 0;  // "bytes=N-"
+        for (const FaultRequest& request : server.Requests()) {
+            const std::string range = request.Header("Range");
+            if (request.path != "/data/world.pak" || range.empty()) {
+                continue;
+            }
+            const size_t dash = range.find('-');
+            if (dash + 1 == range.size()) {
+                ++resumes;
+                continue;
+            }
+            ranges.emplace_back(std::stoull(range.substr(6, dash - 6)),
+                                std::stoull(range.substr(dash + 1)));
+        }
+        std::sort(ranges.begin(), ranges.end());
+        ASSERT_FALSE(ranges.empty());
+        const bool warned = log.Has("WARNING range requests are not answered with ranges");
+        if (ignoreRange) {
+            // Refused at once: no more ranges, and the file again from what is on disk.
+            EXPECT_TRUE(warned);
+            EXPECT_EQ(resumes, 1);
+        } else {
+            EXPECT_FALSE(warned);
+            EXPECT_EQ(resumes, 0);
+            EXPECT_GT(ranges.front().first, 0u);
+            EXPECT_LT(ranges.front().first, size - 1024 * 1024);
+            for (size_t i = 1; i < ranges.size(); ++i) {
+                EXPECT_EQ(ranges[i].first, ranges[i - 1].second + 1);
+            }
+            EXPECT_EQ(ranges.back().second, size - 1);
+            EXPECT_GT(server.ConnectionCount(), 4u);
+        }
+    }
+}
+
 }  // namespace
