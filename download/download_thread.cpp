@@ -17,6 +17,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "download/checksum.h"
 #include "download/file_hasher.h"
@@ -1037,7 +1038,8 @@ bool CDownloadThread::DownloadConcurrently(RunShared& shared, int32_t first) {
     for (const FileEntry& entry : m_FileList.FileList) {
         sizes.push_back(entry.Size);
     }
-    pool.order.emplace(sizes, first, std::max<int32_t>(m_nLookahead / 2, 1), std::max(jobs / 2, 1));
+    pool.order.emplace(std::move(sizes), first, std::max<int32_t>(m_nLookahead / 2, 1),
+                       std::max(jobs / 2, 1));
     m_bLanesGo.store(true);
     m_pPool = &pool;
     std::vector<std::thread> lanes;

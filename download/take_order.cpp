@@ -1,11 +1,11 @@
 #include "download/take_order.h"
 
 #include <algorithm>
+#include <utility>
 
-CTakeOrder::CTakeOrder(const std::vector<uint64_t>& sizes, int32_t first, int32_t block,
-                       int largeLanes)
-    : m_sizes(sizes), m_nLargeLanes(std::max(largeLanes, 1)) {
-    const int32_t count = static_cast<int32_t>(sizes.size());
+CTakeOrder::CTakeOrder(std::vector<uint64_t> sizes, int32_t first, int32_t block, int largeLanes)
+    : m_sizes(std::move(sizes)), m_nLargeLanes(std::max(largeLanes, 1)) {
+    const int32_t count = static_cast<int32_t>(m_sizes.size());
     block = std::max<int32_t>(block, 1);
     for (int32_t from = std::max<int32_t>(first, 0); from < count; from += block) {
         const int32_t to = count - from > block ? from + block : count;

@@ -22,7 +22,7 @@ public:
     // block files is used up before the next one starts, so every file taken lies within
     // block files of the first one not taken. largeLanes: how many lanes at most work on
     // the large end while small files are left.
-    CTakeOrder(const std::vector<uint64_t>& sizes, int32_t first, int32_t block, int largeLanes);
+    CTakeOrder(std::vector<uint64_t> sizes, int32_t first, int32_t block, int largeLanes);
 
     // The file the next lane would take.
     Pick Peek() const;

@@ -14,12 +14,14 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "download/download_queue.h"
@@ -71,6 +73,16 @@ RunOutcome RunToEnd(CDownloadThread& worker, CDownloadQueue& queue) {
         out.result = queue.WaitFinished(kRunTimeout, &out.progress);
     }
     return out;
+}
+
+// Each path answers with its bytes, and nothing else.
+void ServeBodies(FaultServer& server,
+                 std::initializer_list<std::pair<const char*, const std::string&>> bodies) {
+    for (const auto& [path, bytes] : bodies) {
+        FaultRoute route;
+        route.body = bytes;
+        server.SetRoute(path, route);
+    }
 }
 
 std::vector<DownloadProgress> ForFile(const RunOutcome& run, int32_t index) {
@@ -466,11 +478,7 @@ TEST(DownloadThread, FlushesBeforeReportingSuccess) {
     const std::string a = MakeBytes(3000, 56);
     const std::string b = MakeBytes(4000, 57);
     FaultServer server;
-    for (const auto& [path, bytes] : {std::pair{"/a.bin", a}, std::pair{"/b.bin", b}}) {
-        FaultRoute route;
-        route.body = bytes;
-        server.SetRoute(path, route);
-    }
+    ServeBodies(server, {{"/a.bin", a}, {"/b.bin", b}});
     struct Case {
         const char* label;
         bool haveA;
@@ -530,41 +538,36 @@ TEST(DownloadThread, FlushesALargeFileOnItsLaneWithSeveralJobs) {
     const std::string big = MakeBytes(5 * 1024 * 1024, 58);
     const std::string small = MakeBytes(3000, 59);
     FaultServer server;
-    for (const auto& [path, bytes] : {std::pair{"/big.bin", big}, std::pair{"/small.bin", small}}) {
-        FaultRoute route;
-        route.body = bytes;
-        server.SetRoute(path, route);
-    }
-    for (const int jobs : {1, 2}) {
-        SCOPED_TRACE(jobs);
+    ServeBodies(server, {{"/big.bin", big}, {"/small.bin", small}});
+    struct Case {
+        int jobs;
+        int fileFlushError;
+        int fileFlushes;  // one at a time keeps a single flush at the end
+        int flushes;
+    };
+    for (const Case& c : {Case{1, 0, 0, 1}, Case{2, 0, 1, 1}, Case{2, EIO, 1, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.jobs << " jobs, error " << c.fileFlushError);
         Sandbox box;
+        LevelLog log(box.Path() / "log");
         FakeWorkerSystem system;
+        system.fileFlushError = c.fileFlushError;
         CDownloadQueue queue;
         CDownloadThread worker(MakeList(server.BaseUrl(), {{"big.bin", big}, {"small.bin", small}}),
                                &queue, (box.Path() / "install").string(), kQuick, &system);
-        worker.SetJobs(jobs);
+        worker.SetJobs(c.jobs);
         const RunOutcome run = RunToEnd(worker, queue);
         ASSERT_TRUE(run.result);
-        EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
-        // One at a time keeps a single flush at the end.
-        EXPECT_EQ(system.fileFlushes.load(), jobs > 1 ? 1 : 0);
-        EXPECT_EQ(system.flushes.load(), 1);
+        if (c.fileFlushError == 0) {
+            EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+        } else {
+            EXPECT_EQ(run.result->bSucceeded, 0);
+            EXPECT_EQ(run.result->szMessage, LoadFormatString(118, static_cast<long>(EIO)));
+            EXPECT_TRUE(
+                log.Has("ERROR failed to flush files to disk - (" + std::to_string(EIO) + ")"));
+        }
+        EXPECT_EQ(system.fileFlushes.load(), c.fileFlushes);
+        EXPECT_EQ(system.flushes.load(), c.flushes);
     }
-
-    Sandbox box;
-    LevelLog log(box.Path() / "log");
-    FakeWorkerSystem system;
-    system.fileFlushError = EIO;
-    CDownloadQueue queue;
-    CDownloadThread worker(MakeList(server.BaseUrl(), {{"big.bin", big}, {"small.bin", small}}),
-                           &queue, (box.Path() / "install").string(), kQuick, &system);
-    worker.SetJobs(2);
-    const RunOutcome run = RunToEnd(worker, queue);
-    ASSERT_TRUE(run.result);
-    EXPECT_EQ(run.result->bSucceeded, 0);
-    EXPECT_EQ(run.result->szMessage, LoadFormatString(118, static_cast<long>(EIO)));
-    EXPECT_TRUE(log.Has("ERROR failed to flush files to disk - (" + std::to_string(EIO) + ")"));
-    EXPECT_EQ(system.flushes.load(), 0);
 }
 
 // However a transfer is held up, a stop (or the worker's destruction) ends the run within
@@ -1240,11 +1243,7 @@ TEST(DownloadThread, FreeSpaceCheckCountsOnlyMissingBytes) {
     const std::string a = MakeBytes(20000, 141);
     const std::string b = MakeBytes(10000, 142);
     FaultServer server;
-    for (const auto& [path, bytes] : {std::pair{"/a.bin", a}, std::pair{"/b.bin", b}}) {
-        FaultRoute route;
-        route.body = bytes;
-        server.SetRoute(path, route);
-    }
+    ServeBodies(server, {{"/a.bin", a}, {"/b.bin", b}});
     struct Case {
         const char* label;
         std::optional<std::string> haveA;
