@@ -1,6 +1,7 @@
 #include "download/download_thread.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -29,6 +31,7 @@
 #include "download/missing_bytes.h"
 #include "download/range_fetcher.h"
 #include "download/take_order.h"
+#include "download/transfer_hub.h"
 #include "download/worker_system.h"
 #include "platform/file_io.h"
 #include "platform/log.h"
@@ -46,6 +49,9 @@ constexpr uint64_t kWritebackStep = 16 * 1024 * 1024;
 // With several lanes, a complete file from this size on is flushed on its own lane while the
 // others go on. A flush per small file would cost a journal commit each.
 constexpr uint64_t kFlushOnItsOwnSize = 4 * 1024 * 1024;
+// With a hub, files from this size on come over a connection of their own: a connection's
+// window caps what all its streams bring together.
+constexpr uint64_t kOwnConnectionSize = 1024 * 1024;
 constexpr int kRangeConnections = 16;
 constexpr uint64_t kRangeSize = 2 * 1024 * 1024;
 constexpr int kRangeWaitMs = 50;
@@ -66,6 +72,10 @@ std::string CutCharacters(const std::string& text, size_t max) {
         }
     }
     return text;
+}
+
+bool IsHttps(const std::string& url) {
+    return strncasecmp(url.c_str(), "https://", 8) == 0;
 }
 
 bool IsDiskFull(int error) {
@@ -94,6 +104,9 @@ struct CDownloadThread::RunShared {
     // Bytes not on disk when the run began, and bytes the run has written since.
     uint64_t missing = 0;
     std::atomic<uint64_t> written{0};
+    // The lanes' requests to an https server, so that they share its connections (streams of
+    // one connection over HTTP/2); null over http, where each lane keeps its own.
+    std::unique_ptr<CTransferHub> hub;
 };
 
 // What one connection holds from its start to its end: the whole run, or one transfer lane.
@@ -1040,6 +1053,13 @@ bool CDownloadThread::DownloadConcurrently(RunShared& shared, int32_t first) {
     }
     pool.order.emplace(std::move(sizes), first, std::max<int32_t>(m_nLookahead / 2, 1),
                        std::max(jobs / 2, 1));
+    if (IsHttps(m_FileList.URL) && CTransferHub::CanMultiplex()) {
+        try {
+            shared.hub = std::make_unique<CTransferHub>();
+        } catch (const std::exception&) {
+            // Without a hub each lane has its own connection, as over http.
+        }
+    }
     m_bLanesGo.store(true);
     m_pPool = &pool;
     std::vector<std::thread> lanes;
@@ -1072,6 +1092,7 @@ bool CDownloadThread::DownloadConcurrently(RunShared& shared, int32_t first) {
     for (std::thread& lane : lanes) {
         lane.join();
     }
+    shared.hub.reset();
     m_pPool = nullptr;
     // Lines of files cut short by the end, in list order.
     for (int32_t i = pool.flushed; i < count; ++i) {
@@ -1105,6 +1126,10 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
             pool.order->Take(pick);
         }
         const int32_t index = pick.index;
+        // Round trips count for small files, which share the hub's connection; bytes count
+        // for large ones, which get connections of their own.
+        const uint64_t size = m_FileList.FileList[static_cast<size_t>(index)].Size;
+        run.client.SetHub(size < kOwnConnectionSize ? shared.hub.get() : nullptr);
         // Each attempt begins afresh from the file on disk, as one at a time does.
         Next next = Next::Again;
         bool finished = false;

@@ -61,6 +61,8 @@ public:
     std::string ReadErrorText() const;
 
     void SetStopFlag(const std::atomic<bool>* running);
+    // Requests from now on share hub's connections (null: their own); hub must outlive them.
+    void SetHub(CTransferHub* hub) { m_Wininet.SetHub(hub); }
     // Off for callers that log a failed read in their own line.
     void SetLogReadErrors(bool log);
 

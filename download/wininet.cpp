@@ -1,13 +1,16 @@
 // WinINet's request handles, carried by libcurl: a multi handle keeps the connection cache,
-// one easy handle is reused for every request.
+// one easy handle is reused for every request. With a hub, the hub's multi handle (on its own
+// thread) drives the requests of every object that shares it.
 #include "download/wininet.h"
 
 #include <curl/curl.h>
 #include <strings.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/log.h"
 #include "platform/utf8.h"
@@ -50,8 +53,10 @@ void SetAuthoritiesFromEnvironment(CURL* h) {
 
 }  // namespace
 
-// The request handles and the state of the current request.
-class CWininet::Impl {
+// The request handles and the state of the current request. libcurl's callbacks run on the
+// thread that drives the request (the owner's, or the hub's): what they touch is guarded by
+// m_lock.
+class CWininet::Impl final : public CTransferHub::ITransfer {
 public:
     Impl();
     ~Impl();
@@ -81,7 +86,15 @@ public:
     const std::string& StatusLine() const { return m_strStatusLine; }
 
     // While *running is false every wait ends at once with CURLE_ABORTED_BY_CALLBACK.
-    void SetStopFlag(const std::atomic<bool>* running) { m_pRunning = running; }
+    void SetStopFlag(const std::atomic<bool>* running) { m_pRunning.store(running); }
+    void SetHub(CTransferHub* hub) {
+        Close();
+        m_pHub = hub;
+    }
+
+    // On the hub's thread.
+    void AfterWork() override;
+    void Done(int code) override;
 
     uint32_t m_dwLastError = 0;
     // Off for callers that log a failed read in their own line.
@@ -94,18 +107,30 @@ public:
     static int OnRequestReady(void* self, char*, char*, int, int);
 
     bool StopRequested() const;
-    // True when the server has sent nothing for the stall time since the request went out.
+    // True when the server has sent nothing for the stall time since the request went out;
+    // with m_lock held.
     bool Stalled() const;
-    // Drives the transfer once, waiting a short while unless there is news (body bytes, the
-    // end, or with untilHeaders the final headers). False when a stop is requested.
+    // Whether Pump has news: the end, and body bytes or with untilHeaders the final headers
+    // and what they say; with m_lock held.
+    bool HasNews(bool untilHeaders) const;
+    // Drives the transfer once, waiting a short while unless there is news. False when a stop
+    // is requested.
     bool Pump(bool untilHeaders);
+    // Status, Retry-After and length of the final headers, on the thread driving the request.
+    void CaptureInfo();
+    // Lets a request paused by OnBody go on.
+    void Resume();
 
-    CURLM* m_hSession = nullptr;  // keeps the connection cache across requests
+    CURLM* m_hSession = nullptr;  // keeps the connection cache across requests, without a hub
+    CTransferHub* m_pHub = nullptr;
     CURL* m_hRequest = nullptr;
     curl_slist* m_pHeaders = nullptr;
     bool m_bAttached = false;
 
-    const std::atomic<bool>* m_pRunning = nullptr;
+    std::atomic<const std::atomic<bool>*> m_pRunning{nullptr};
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_news;  // with a hub: bytes, headers or the end came
 
     // libcurl's low-speed rule averages over several seconds, so a transfer that stops dead
     // after a burst would run on past the stall time; this clock ends it on time.
@@ -125,6 +150,7 @@ public:
     std::string m_strStatusLine;
 
     bool m_bHeadersDone = false;
+    bool m_bInfoReady = false;  // CaptureInfo ran for the final headers
     bool m_bTransferDone = false;
     bool m_bBodyComplete = false;
     CURLcode m_result = CURLE_OK;
@@ -151,24 +177,35 @@ CWininet::Impl::~Impl() {
 
 void CWininet::Impl::Close() {
     if (m_bAttached) {
-        curl_multi_remove_handle(m_hSession, m_hRequest);
+        if (m_pHub != nullptr) {
+            m_pHub->Remove(m_hRequest);
+        } else {
+            curl_multi_remove_handle(m_hSession, m_hRequest);
+        }
         m_bAttached = false;
     }
     if (m_pHeaders != nullptr) {
         curl_slist_free_all(m_pHeaders);
         m_pHeaders = nullptr;
     }
+    std::lock_guard<std::mutex> lock(m_lock);
     m_pendingBegin = m_pendingEnd = 0;
     m_bPaused = false;
 }
 
 bool CWininet::Impl::StopRequested() const {
-    return m_pRunning != nullptr && !m_pRunning->load(std::memory_order_relaxed);
+    const std::atomic<bool>* running = m_pRunning.load(std::memory_order_relaxed);
+    return running != nullptr && !running->load(std::memory_order_relaxed);
 }
 
 size_t CWininet::Impl::OnBody(char* data, size_t size, size_t count, void* self) {
     auto* me = static_cast<CWininet::Impl*>(self);
     const size_t bytes = size * count;
+    std::lock_guard<std::mutex> lock(me->m_lock);
+    if (me->m_bTransferDone) {
+        // Ended by the stall clock while the hub still had it: nothing more is taken.
+        return 0;
+    }
     me->m_lastData = std::chrono::steady_clock::now();
     if (me->m_pendingBegin == me->m_pendingEnd) {
         me->m_pendingBegin = me->m_pendingEnd = 0;
@@ -186,13 +223,19 @@ size_t CWininet::Impl::OnBody(char* data, size_t size, size_t count, void* self)
     }
     std::memcpy(me->m_pending.get() + me->m_pendingEnd, data, bytes);
     me->m_pendingEnd += bytes;
+    me->m_news.notify_all();
     return bytes;
 }
 
 size_t CWininet::Impl::OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* me = static_cast<CWininet::Impl*>(self);
     const size_t bytes = size * count;
+    std::lock_guard<std::mutex> lock(me->m_lock);
     me->m_lastData = std::chrono::steady_clock::now();
+    if (me->m_bHeadersDone) {
+        // Trailers after the body: what the final headers said stands.
+        return bytes;
+    }
     std::string_view line(data, bytes);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.remove_suffix(1);
@@ -216,6 +259,7 @@ size_t CWininet::Impl::OnHeader(char* data, size_t size, size_t count, void* sel
             me->m_bHeadersDone = true;
             me->m_bChunked = me->m_bBlockChunked;
             me->m_strStatusLine = me->m_strBlockStatusLine;
+            me->m_news.notify_all();
         }
     } else if (line.size() > 9 && strncasecmp(line.data(), "location:", 9) == 0) {
         me->m_bBlockHasLocation = true;
@@ -240,6 +284,7 @@ int CWininet::Impl::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, c
 // the connect time-out covers what came before.
 int CWininet::Impl::OnRequestReady(void* self, char*, char*, int, int) {
     auto* me = static_cast<CWininet::Impl*>(self);
+    std::lock_guard<std::mutex> lock(me->m_lock);
     me->m_bRequestSent = true;
     me->m_lastData = std::chrono::steady_clock::now();
     return CURL_PREREQFUNC_OK;
@@ -253,19 +298,23 @@ bool CWininet::Impl::Stalled() const {
 bool CWininet::Impl::Open(const std::string& url, const std::string& headerText,
                           const std::string& agent, const HttpTimeouts& timeouts) {
     Close();
-    m_bHeadersDone = m_bTransferDone = m_bBodyComplete = false;
-    m_result = CURLE_OK;
-    m_nBlockStatus = m_nStatus = 0;
-    m_nRetryAfter = 0;
-    m_bBlockHasLocation = m_bBlockChunked = m_bChunked = false;
-    m_nContentLength = -1;
-    m_bRequestSent = false;
-    m_szErrorBuffer[0] = '\0';
-    m_strBlockStatusLine.clear();
-    m_strStatusLine.clear();
-    m_stallLimit = std::chrono::seconds(timeouts.stallSeconds);
+    {
+        // Nothing drives the handle now; the lock orders these before the callbacks' use.
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bHeadersDone = m_bInfoReady = m_bTransferDone = m_bBodyComplete = false;
+        m_result = CURLE_OK;
+        m_nBlockStatus = m_nStatus = 0;
+        m_nRetryAfter = 0;
+        m_bBlockHasLocation = m_bBlockChunked = m_bChunked = false;
+        m_nContentLength = -1;
+        m_bRequestSent = false;
+        m_szErrorBuffer[0] = '\0';
+        m_strBlockStatusLine.clear();
+        m_strStatusLine.clear();
+        m_stallLimit = std::chrono::seconds(timeouts.stallSeconds);
+    }
 
-    if (m_hSession == nullptr) {
+    if (m_hSession == nullptr && m_pHub == nullptr) {
         m_hSession = curl_multi_init();
     }
     if (m_hRequest == nullptr) {
@@ -275,7 +324,7 @@ bool CWininet::Impl::Open(const std::string& url, const std::string& headerText,
             curl_easy_setopt(m_hRequest, CURLOPT_ERRORBUFFER, m_szErrorBuffer);
         }
     }
-    if (m_hSession == nullptr || m_hRequest == nullptr) {
+    if ((m_hSession == nullptr && m_pHub == nullptr) || m_hRequest == nullptr) {
         m_dwLastError = CURLE_OUT_OF_MEMORY;
         return false;
     }
@@ -325,38 +374,80 @@ bool CWininet::Impl::Open(const std::string& url, const std::string& headerText,
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &CWininet::Impl::OnRequestReady);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
+    // With a hub, a request waits for a connection that can take one more stream rather than
+    // open another.
+    curl_easy_setopt(h, CURLOPT_PIPEWAIT, m_pHub != nullptr ? 1L : 0L);
 
-    if (curl_multi_add_handle(m_hSession, h) != CURLM_OK) {
+    if (m_pHub != nullptr) {
+        m_pHub->Add(h, this);
+    } else if (curl_multi_add_handle(m_hSession, h) != CURLM_OK) {
         m_dwLastError = CURLE_FAILED_INIT;
         return false;
     }
     m_bAttached = true;
 
-    while (!m_bHeadersDone && !m_bTransferDone) {
-        if (!Pump(true)) {
-            m_dwLastError = CURLE_ABORTED_BY_CALLBACK;
-            Close();
-            return false;
-        }
-    }
-    if (!m_bHeadersDone && m_result != CURLE_OK) {
-        m_dwLastError = m_result;
+    if (!Pump(true)) {
+        m_dwLastError = CURLE_ABORTED_BY_CALLBACK;
         Close();
         return false;
     }
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &m_nStatus);
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (!m_bHeadersDone && m_result != CURLE_OK) {
+        m_dwLastError = m_result;
+        lock.unlock();
+        Close();
+        return false;
+    }
+    if (m_pHub == nullptr) {
+        CaptureInfo();
+    }
+    return true;
+}
+
+void CWininet::Impl::CaptureInfo() {
+    m_bInfoReady = true;
+    curl_easy_getinfo(m_hRequest, CURLINFO_RESPONSE_CODE, &m_nStatus);
     // Seconds or an HTTP date; libcurl gives a date in the past as a negative wait.
     curl_off_t retryAfter = 0;
-    if (curl_easy_getinfo(h, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
+    if (curl_easy_getinfo(m_hRequest, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK &&
+        retryAfter > 0) {
         m_nRetryAfter = retryAfter;
     }
     curl_off_t length = -1;
     if (!m_bChunked &&
-        curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        curl_easy_getinfo(m_hRequest, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
         length >= 0) {
         m_nContentLength = length;
     }
-    return true;
+}
+
+void CWininet::Impl::AfterWork() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_bHeadersDone && !m_bInfoReady) {
+        CaptureInfo();
+        m_news.notify_all();
+    }
+}
+
+void CWininet::Impl::Done(int code) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_bHeadersDone && !m_bInfoReady) {
+        CaptureInfo();
+    }
+    if (!m_bTransferDone) {
+        m_bTransferDone = true;
+        m_result = static_cast<CURLcode>(code);
+    }
+    m_news.notify_all();
+}
+
+void CWininet::Impl::Resume() {
+    if (m_pHub != nullptr) {
+        m_pHub->Resume(m_hRequest);
+    } else {
+        // May hand over the held bytes at once, through OnBody.
+        curl_easy_pause(m_hRequest, CURLPAUSE_CONT);
+    }
 }
 
 std::string CWininet::Impl::ErrorText() const {
@@ -366,29 +457,52 @@ std::string CWininet::Impl::ErrorText() const {
     return curl_easy_strerror(static_cast<CURLcode>(m_dwLastError));
 }
 
+bool CWininet::Impl::HasNews(bool untilHeaders) const {
+    if (m_bTransferDone) {
+        return true;
+    }
+    // Body bytes may come in the same round as the headers, before the hub read them.
+    return untilHeaders ? m_bHeadersDone && (m_pHub == nullptr || m_bInfoReady)
+                        : m_pendingEnd > m_pendingBegin;
+}
+
 bool CWininet::Impl::Pump(bool untilHeaders) {
-    if (StopRequested()) {
-        return false;
-    }
-    int active = 0;
-    curl_multi_perform(m_hSession, &active);
-    int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(m_hSession, &left)) {
-        if (msg->msg == CURLMSG_DONE && msg->easy_handle == m_hRequest) {
-            m_bTransferDone = true;
-            m_result = msg->data.result;
+    for (;;) {
+        if (StopRequested()) {
+            return false;
         }
+        if (m_pHub == nullptr) {
+            int active = 0;
+            curl_multi_perform(m_hSession, &active);
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(m_hSession, &left)) {
+                if (msg->msg == CURLMSG_DONE && msg->easy_handle == m_hRequest) {
+                    std::lock_guard<std::mutex> lock(m_lock);
+                    m_bTransferDone = true;
+                    m_result = msg->data.result;
+                }
+            }
+        }
+        {
+            std::unique_lock<std::mutex> lock(m_lock);
+            if (HasNews(untilHeaders)) {
+                return true;
+            }
+            if (Stalled()) {
+                m_bTransferDone = true;
+                m_result = CURLE_OPERATION_TIMEDOUT;
+                return true;
+            }
+            if (m_pHub != nullptr) {
+                m_news.wait_for(lock, std::chrono::milliseconds(kPollMs));
+                if (HasNews(untilHeaders)) {
+                    return !StopRequested();
+                }
+                continue;
+            }
+        }
+        curl_multi_poll(m_hSession, nullptr, 0, kPollMs, nullptr);
     }
-    if (m_bTransferDone || m_pendingEnd > m_pendingBegin || (untilHeaders && m_bHeadersDone)) {
-        return true;
-    }
-    if (Stalled()) {
-        m_bTransferDone = true;
-        m_result = CURLE_OPERATION_TIMEDOUT;
-        return true;
-    }
-    curl_multi_poll(m_hSession, nullptr, 0, kPollMs, nullptr);
-    return !StopRequested();
 }
 
 void CWininet::Impl::LogReadError() const {
@@ -406,6 +520,7 @@ bool CWininet::Impl::Read(void* buffer, uint32_t capacity, uint32_t& count) {
         return true;
     }
     for (;;) {
+        std::unique_lock<std::mutex> lock(m_lock);
         if (m_pendingEnd > m_pendingBegin) {
             const size_t n = std::min<size_t>(capacity, m_pendingEnd - m_pendingBegin);
             std::memcpy(buffer, m_pending.get() + m_pendingBegin, n);
@@ -415,8 +530,8 @@ bool CWininet::Impl::Read(void* buffer, uint32_t capacity, uint32_t& count) {
                 m_bPaused = false;
                 // The wait was ours, not the server's.
                 m_lastData = std::chrono::steady_clock::now();
-                // May hand over the held bytes at once, through OnBody.
-                curl_easy_pause(m_hRequest, CURLPAUSE_CONT);
+                lock.unlock();
+                Resume();
             }
             return true;
         }
@@ -428,9 +543,11 @@ bool CWininet::Impl::Read(void* buffer, uint32_t capacity, uint32_t& count) {
                 return true;
             }
             m_dwLastError = m_result;
+            lock.unlock();
             LogReadError();
             return false;
         }
+        lock.unlock();
         if (!Pump(false)) {
             m_dwLastError = CURLE_ABORTED_BY_CALLBACK;
             LogReadError();
@@ -484,6 +601,10 @@ const std::string& CWininet::StatusLine() const {
 
 void CWininet::SetStopFlag(const std::atomic<bool>* running) {
     m_p->SetStopFlag(running);
+}
+
+void CWininet::SetHub(CTransferHub* hub) {
+    m_p->SetHub(hub);
 }
 
 uint32_t CWininet::LastError() const {

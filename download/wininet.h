@@ -1,6 +1,7 @@
 // One HTTP GET at a time on libcurl (the request handles of the client); libcurl itself stays
-// inside wininet.cpp.
-// Thread: one thread per object; the stop flag is owned by the caller and only read here.
+// inside wininet.cpp and transfer_hub.cpp.
+// Thread: one thread per object; the stop flag is owned by the caller and only read here. With
+// a hub, the hub's thread drives the request and the object waits for its news.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "download/http_timeouts.h"
+#include "download/transfer_hub.h"
 
 class CWininet {
 public:
@@ -44,6 +46,9 @@ public:
 
     // While *running is false every wait ends at once with CURLE_ABORTED_BY_CALLBACK.
     void SetStopFlag(const std::atomic<bool>* running);
+    // Requests from now on go through hub (null: through this object's own connections),
+    // which must outlive them; ends the current request.
+    void SetHub(CTransferHub* hub);
 
     // The libcurl code of the last failure.
     uint32_t LastError() const;

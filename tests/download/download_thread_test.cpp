@@ -32,11 +32,13 @@
 #include "download/list_fetch.h"
 #include "platform/log.h"
 #include "platform/string_table.h"
+#include "support/env_guard.h"
 #include "support/fake_worker_system.h"
 #include "support/fault_server.h"
 #include "support/log_capture.h"
 #include "support/nginx_server.h"
 #include "support/sandbox.h"
+#include "support/test_certificate.h"
 #include "support/test_data.h"
 #include "support/test_list.h"
 
@@ -568,6 +570,72 @@ TEST(DownloadThread, FlushesALargeFileOnItsLaneWithSeveralJobs) {
         EXPECT_EQ(system.fileFlushes.load(), c.fileFlushes);
         EXPECT_EQ(system.flushes.load(), c.flushes);
     }
+}
+
+// Over https the lanes' requests for small files are streams of one HTTP/2 connection and a
+// large file has its own: every file whole, a short one resumed with its range, a complete one
+// skipped, and the log in list order.
+TEST(DownloadThread, LanesShareOneHttp2ConnectionToAnHttpsServer) {
+    Sandbox keys;
+    TestCertificate cert(keys.Path());
+    ASSERT_TRUE(cert.Ok()) << cert.Error();
+    EnvGuard env;
+    for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        env.Unset(name);
+    }
+    env.Set("CURL_CA_BUNDLE", cert.CertFile().string());
+    Sandbox docs;
+    std::vector<Item> items;
+    for (int i = 0; i < 8; ++i) {
+        items.push_back({"f" + std::to_string(i) + ".bin",
+                         MakeBytes(static_cast<size_t>(20000 << (i % 5)), 70 + i)});
+        docs.Write(items.back().name, items.back().bytes);
+    }
+    items.push_back({"large.bin", MakeBytes(1536 * 1024, 80)});
+    docs.Write("large.bin", items.back().bytes);
+    NginxServer nginx(docs.Path());
+    nginx.UseTls(cert.CertFile(), cert.KeyFile());
+    ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+    Sandbox box;
+    box.Write("install/f1.bin", items[1].bytes);
+    box.Write("install/f3.bin", items[3].bytes.substr(0, 5000));
+    LevelLog log(box.Path() / "log");
+
+    CDownloadQueue queue;
+    CDownloadThread worker(MakeList(nginx.BaseUrl(), items), &queue,
+                           (box.Path() / "install").string(), kQuick);
+    worker.SetJobs(4);
+    const RunOutcome run = RunToEnd(worker, queue);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(run.result->bSucceeded, 1) << run.result->szMessage;
+    for (const Item& item : items) {
+        EXPECT_TRUE(box.Read("install/" + item.name) == item.bytes) << item.name;
+    }
+    std::vector<std::string> named;
+    for (const std::string& line : log.Lines()) {
+        if (line.starts_with("INFO download file : ")) {
+            named.push_back(line);
+        }
+    }
+    EXPECT_EQ(named.size(), items.size());
+    EXPECT_TRUE(std::is_sorted(named.begin(), named.end()));
+
+    const std::vector<NginxRequest> requests = nginx.WaitForRequests(items.size() - 1);
+    ASSERT_EQ(requests.size(), items.size() - 1);
+    std::set<uint64_t> smallConnections;
+    uint64_t largeConnection = 0;
+    for (const NginxRequest& r : requests) {
+        EXPECT_EQ(r.protocol, "HTTP/2.0") << r.uri;
+        EXPECT_EQ(r.range, r.uri == "/f3.bin" ? "bytes=5000-" : "") << r.uri;
+        if (r.uri == "/large.bin") {
+            largeConnection = r.connection;
+        } else {
+            smallConnections.insert(r.connection);
+        }
+    }
+    EXPECT_EQ(smallConnections.size(), 1u);
+    EXPECT_NE(largeConnection, 0u);
+    EXPECT_EQ(smallConnections.count(largeConnection), 0u);
 }
 
 // However a transfer is held up, a stop (or the worker's destruction) ends the run within

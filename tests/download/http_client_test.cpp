@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "download/http_client.h"
+#include "download/transfer_hub.h"
 #include "download/wininet.h"
 #include "support/closed_port.h"
 #include "support/env_guard.h"
@@ -61,6 +62,18 @@ Drained Drain(CHttpClient& client, uint64_t limit = 64ull << 20) {
             return d;
         }
     }
+}
+
+// Each case once on the client's own connection and once through a hub.
+template <typename Case, size_t N>
+std::vector<std::pair<const Case&, bool>> WithAndWithoutHub(const Case (&cases)[N]) {
+    std::vector<std::pair<const Case&, bool>> out;
+    for (const bool shared : {false, true}) {
+        for (const Case& c : cases) {
+            out.emplace_back(c, shared);
+        }
+    }
+    return out;
 }
 
 // Every test talks to loopback servers only: proxy variables of the machine stay out.
@@ -451,10 +464,13 @@ TEST_F(FaultClientTest, EndsAStalledTransferAfterTheStallTime) {
         {"in the middle of the body", midBody, true},
         {"trickling", trickle, true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // On the client's own connection, and through a hub whose thread drives the request.
+    CTransferHub hub;
+    for (const auto& [c, shared] : WithAndWithoutHub(cases)) {
+        SCOPED_TRACE(std::string(c.name) + (shared ? ", through a hub" : ""));
         m_server.SetRoute("/stall", c.route);
         CHttpClient client(HttpTimeouts{2000, 1});
+        client.SetHub(shared ? &hub : nullptr);
         uint64_t length = 0;
         const auto start = Clock::now();
         const bool opened =
@@ -485,8 +501,9 @@ TEST_F(FaultClientTest, AStopFromAnotherThreadEndsAStalledTransferAtOnce) {
     midBody.stallMs = 60000;
     const Case cases[] = {{"waiting for the headers", silent, false},
                           {"waiting for the body", midBody, true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    CTransferHub hub;
+    for (const auto& [c, shared] : WithAndWithoutHub(cases)) {
+        SCOPED_TRACE(std::string(c.name) + (shared ? ", through a hub" : ""));
         m_server.SetRoute("/stall", c.route);
         std::atomic<bool> running{true};
         std::atomic<Clock::rep> stoppedAt{0};
@@ -497,6 +514,7 @@ TEST_F(FaultClientTest, AStopFromAnotherThreadEndsAStalledTransferAtOnce) {
         });
         CHttpClient client;  // the 30-second time-outs: only the stop can end this early
         client.SetStopFlag(&running);
+        client.SetHub(shared ? &hub : nullptr);
         uint64_t length = 0;
         const bool opened =
             client.OpenUrl(m_server.Url("/stall"), nullptr, &length, "Quellbridger");
@@ -729,6 +747,60 @@ TEST_F(TlsClientTest, RedirectsFromHttpsStayOnHttps) {
         }
     }
     EXPECT_EQ(m_plain.Hits("/small.txt"), 0u);
+}
+
+// Clients on several threads that share a hub are streams of one HTTP/2 connection, and one
+// that reads nothing for a while (its stream paused) holds up none of the others.
+TEST_F(TlsClientTest, ClientsSharingAHubAreStreamsOfOneConnection) {
+    EnvGuard env;
+    env.Set("CURL_CA_BUNDLE", m_cert.CertFile().string());
+    constexpr int kClients = 6;
+    std::vector<std::string> bodies;
+    for (int i = 0; i < kClients; ++i) {
+        bodies.push_back(MakeBytes((1u << 20) + 1000u * static_cast<uint32_t>(i), i + 1));
+        m_docRoot.Write("f" + std::to_string(i) + ".bin", bodies.back());
+    }
+    CTransferHub hub;
+    std::atomic<int> finished{0};
+    bool othersFirst = false;
+    std::vector<std::string> got(kClients);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            CHttpClient client;
+            client.SetHub(&hub);
+            uint64_t length = 0;
+            if (!client.OpenUrl(m_server.BaseUrl() + "f" + std::to_string(i) + ".bin", nullptr,
+                                &length, "Quellbridger")) {
+                got[static_cast<size_t>(i)] = "open: " + std::to_string(client.LastError());
+                ++finished;
+                return;
+            }
+            if (i == 0) {
+                const auto until = Clock::now() + std::chrono::seconds(20);
+                while (finished.load() < kClients - 1 && Clock::now() < until) {
+                    std::this_thread::sleep_for(milliseconds(10));
+                }
+                othersFirst = finished.load() == kClients - 1;
+            }
+            const Drained d = Drain(client);
+            got[static_cast<size_t>(i)] = d.ok && d.complete ? d.body : "read failed";
+            ++finished;
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_TRUE(othersFirst);
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_TRUE(got[i] == bodies[i]) << i << ": " << got[i].substr(0, 40);
+    }
+    const std::vector<NginxRequest> requests = m_server.WaitForRequests(kClients);
+    ASSERT_EQ(requests.size(), static_cast<size_t>(kClients));
+    for (const NginxRequest& r : requests) {
+        EXPECT_EQ(r.protocol, "HTTP/2.0") << r.uri;
+        EXPECT_EQ(r.connection, requests[0].connection) << r.uri;
+    }
 }
 
 TEST(OpenLocalFile, TruncatesOrAppendsAndNeverFollowsALink) {

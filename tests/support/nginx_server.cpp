@@ -129,7 +129,8 @@ std::string NginxServer::WriteConfig() {
          << "    log_format qb escape=json '"
          << "$request_method\t$request_uri\t$status\t$http_range\t$http_user_agent\t"
          << "$http_cache_control\t$http_pragma\t$http_accept_encoding\t$bytes_sent\t"
-         << "$body_bytes_sent\t$connection\t$connection_requests\t$request_completion';\n"
+         << "$body_bytes_sent\t$connection\t$connection_requests\t$request_completion\t"
+         << "$server_protocol';\n"
          << "    access_log " << Quote(p + "/access.log") << " qb;\n"
          << "    client_body_temp_path " << Quote(p + "/client_body_temp") << ";\n"
          << "    proxy_temp_path " << Quote(p + "/proxy_temp") << ";\n"
@@ -327,7 +328,7 @@ std::vector<NginxRequest> NginxServer::Requests() const {
             }
             start = tab + 1;
         }
-        if (f.size() != 13) {
+        if (f.size() != 14) {
             continue;
         }
         NginxRequest r;
@@ -344,6 +345,7 @@ std::vector<NginxRequest> NginxServer::Requests() const {
         r.connection = ToNumber(f[10]);
         r.connectionRequests = ToNumber(f[11]);
         r.completed = f[12] == "OK";
+        r.protocol = f[13];
         requests.push_back(std::move(r));
     }
     return requests;

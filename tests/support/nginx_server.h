@@ -27,6 +27,7 @@ struct NginxRequest {
     uint64_t connection = 0;     // serial number of the connection
     uint64_t connectionRequests = 0;
     bool completed = false;  // nginx finished sending the whole response
+    std::string protocol;    // "HTTP/1.1", "HTTP/2.0"
 };
 
 class NginxServer {
