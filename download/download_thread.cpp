@@ -1060,16 +1060,20 @@ bool CDownloadThread::DownloadConcurrently(RunShared& shared, int32_t first) {
             // Without a hub each lane has its own connection, as over http.
         }
     }
+    // With a hub, as many lanes again take only small files as streams of its connection: more
+    // requests in flight, and no more connections.
+    const int32_t streamLanes = shared.hub ? std::min<int32_t>(m_nJobs, count - first - jobs) : 0;
     m_bLanesGo.store(true);
     m_pPool = &pool;
     std::vector<std::thread> lanes;
     try {
-        for (int32_t n = 0; n < jobs; ++n) {
+        for (int32_t n = 0; n < jobs + streamLanes; ++n) {
             {
                 std::lock_guard<std::mutex> lock(pool.lock);
                 ++pool.lanes;
             }
-            lanes.emplace_back(&CDownloadThread::Lane, this, std::ref(pool), std::ref(shared));
+            lanes.emplace_back(&CDownloadThread::Lane, this, std::ref(pool), std::ref(shared),
+                               n >= jobs);
         }
     } catch (const std::system_error&) {
         std::lock_guard<std::mutex> lock(pool.lock);
@@ -1105,7 +1109,7 @@ bool CDownloadThread::DownloadConcurrently(RunShared& shared, int32_t first) {
     return !pool.failed && pool.shown >= count && IsRunning();
 }
 
-void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
+void CDownloadThread::Lane(Pool& pool, RunShared& shared, bool streamsOnly) {
     RunContext run(m_timeouts, shared);
     run.client.SetStopFlag(&m_bLanesGo);
     std::vector<HeldLogLine> lines;
@@ -1114,15 +1118,24 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared) {
         CTakeOrder::Pick pick;
         {
             std::unique_lock<std::mutex> lock(pool.lock);
-            while (!pool.order->Empty() && pool.order->Peek().index - pool.shown >= m_nLookahead &&
-                   m_bLanesGo.load()) {
+            for (;;) {
+                if (pool.order->Empty() || !m_bLanesGo.load()) {
+                    break;
+                }
+                pick = streamsOnly ? pool.order->PeekSmall() : pool.order->Peek();
+                const uint64_t size = m_FileList.FileList[static_cast<size_t>(pick.index)].Size;
+                // A lane of streams leaves large files to the lanes with connections of their
+                // own, and waits for the next block's small files.
+                if (pick.index - pool.shown < m_nLookahead &&
+                    !(streamsOnly && size >= kOwnConnectionSize)) {
+                    break;
+                }
                 // The wait is bounded: a stop clears the flag without the lock.
                 pool.moved.wait_for(lock, std::chrono::milliseconds(50));
             }
             if (pool.order->Empty() || !m_bLanesGo.load()) {
                 break;
             }
-            pick = pool.order->Peek();
             pool.order->Take(pick);
         }
         const int32_t index = pick.index;

@@ -191,8 +191,9 @@ private:
 
     // ---- Several files at once ----
     bool DownloadConcurrently(RunShared& shared, int32_t first);
-    // One connection taking the next file until none is left or the run ends.
-    void Lane(Pool& pool, RunShared& shared);
+    // One connection taking the next file until none is left or the run ends; with
+    // streamsOnly, only files under kOwnConnectionSize, as streams of the hub's connection.
+    void Lane(Pool& pool, RunShared& shared, bool streamsOnly);
     // While a run goes on: not stopped, and no other transfer has ended the run.
     bool Going() const;
     const std::atomic<bool>* StopFlag() const;

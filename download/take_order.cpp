@@ -40,6 +40,14 @@ CTakeOrder::Pick CTakeOrder::Peek() const {
     return {small, false, false};
 }
 
+CTakeOrder::Pick CTakeOrder::PeekSmall() const {
+    const Pick pick = Peek();
+    if (!pick.large) {
+        return pick;
+    }
+    return {m_order[m_nBack - 1], false, false};
+}
+
 void CTakeOrder::Take(const Pick& pick) {
     if (Empty() || pick.index < 0) {
         return;

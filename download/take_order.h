@@ -26,6 +26,9 @@ public:
 
     // The file the next lane would take.
     Pick Peek() const;
+    // The file the next lane that takes only small files would take: as Peek, but from the
+    // small end where Peek would give a lane the large end.
+    Pick PeekSmall() const;
     // Takes what Peek gave; the lane then works on it until Release.
     void Take(const Pick& pick);
     // The lane that took a file (with the pick's large) is done with it.

@@ -10,14 +10,15 @@
 
 namespace {
 
-// Runs a script against an order: 't' takes the next file (and keeps it), 'r' releases the
-// oldest file still kept. Returns the files taken, in order.
+// Runs a script against an order: 't' takes the next file (and keeps it), 's' the next one for
+// a lane of small files only, 'r' releases the oldest file still kept. Returns the files
+// taken, in order.
 std::vector<int32_t> Play(CTakeOrder& order, const std::string& script) {
     std::vector<int32_t> taken;
     std::vector<bool> kept;  // the ends of the files still kept, oldest first
     for (const char step : script) {
-        if (step == 't') {
-            const CTakeOrder::Pick pick = order.Peek();
+        if (step == 't' || step == 's') {
+            const CTakeOrder::Pick pick = step == 't' ? order.Peek() : order.PeekSmall();
             if (pick.index < 0) {
                 taken.push_back(-1);
                 continue;
@@ -45,6 +46,20 @@ TEST(TakeOrder, TakesLargeAndSmallFilesSideBySide) {
     };
     const Case cases[] = {
         {"one size: list order", {5, 5, 5, 5}, 0, 100, 1, "tttt", {0, 1, 2, 3}},
+        {"one size: list order for a lane of small files too",
+         {5, 5, 5},
+         0,
+         100,
+         1,
+         "sts",
+         {0, 1, 2}},
+        {"a lane of small files leaves the large end to the large lane",
+         {10, 500, 20, 400, 30},
+         0,
+         100,
+         1,
+         "sttss",
+         {0, 1, 2, 4, 3}},
         {"one large lane, the rest from the small end",
          {10, 500, 20, 400, 30},
          0,
