@@ -49,12 +49,8 @@ void CTransferHub::Add(void* easy, ITransfer* transfer) {
 }
 
 void CTransferHub::Remove(void* easy) {
+    const uint64_t mine = Post({Kind::Remove, easy, nullptr});
     std::unique_lock<std::mutex> lock(m_lock);
-    m_commands.push_back({Kind::Remove, easy, nullptr});
-    const uint64_t mine = ++m_posted;
-    lock.unlock();
-    curl_multi_wakeup(static_cast<CURLM*>(m_multi));
-    lock.lock();
     m_changed.wait(lock, [&] { return m_handled >= mine; });
 }
 
@@ -62,13 +58,15 @@ void CTransferHub::Resume(void* easy) {
     Post({Kind::Resume, easy, nullptr});
 }
 
-void CTransferHub::Post(Command command) {
+uint64_t CTransferHub::Post(Command command) {
+    uint64_t serial = 0;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_commands.push_back(command);
-        ++m_posted;
+        serial = ++m_posted;
     }
     curl_multi_wakeup(static_cast<CURLM*>(m_multi));
+    return serial;
 }
 
 bool CTransferHub::TakeCommands() {

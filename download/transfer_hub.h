@@ -51,7 +51,8 @@ private:
     };
 
     void Run();
-    void Post(Command command);
+    // Queues the command and wakes the hub; returns its serial number.
+    uint64_t Post(Command command);
     // Runs the posted commands; true once the hub is to end.
     bool TakeCommands();
 

@@ -494,10 +494,8 @@ bool CWininet::Impl::Pump(bool untilHeaders) {
                 return true;
             }
             if (m_pHub != nullptr) {
+                // The top of the loop sees the stop, the news or the stall.
                 m_news.wait_for(lock, std::chrono::milliseconds(kPollMs));
-                if (HasNews(untilHeaders)) {
-                    return !StopRequested();
-                }
                 continue;
             }
         }
