@@ -83,10 +83,10 @@ public:
     // the lowest-numbered file not yet done.
     void SetJobs(int jobs) { m_nJobs = std::clamp(jobs, 1, MAX_JOBS); }
     int Jobs() const { return m_nJobs; }
-    // What the programs use unless told otherwise. Every transfer of a small file costs a round
-    // trip: measured over 20 and 60 ms round trips, 16 connections is the fewest that keeps
-    // 2,000 small files well ahead of the parallel tools.
-    static constexpr int DEFAULT_JOBS = 16;
+    // What the programs use unless told otherwise. Over HTTP/1.1 every small file costs a
+    // round trip on one of these connections: measured at 60 ms, 24 takes a game's 300 files
+    // in 0.8x the time of 16, and 32 gains nothing more.
+    static constexpr int DEFAULT_JOBS = 24;
     static constexpr int MAX_JOBS = 32;
     // A number of files at once as the user writes it, from 1 to MAX_JOBS; false for anything
     // else.

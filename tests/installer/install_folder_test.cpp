@@ -239,9 +239,10 @@ TEST_F(InstallFolderTest, JobsValueSetsTheTransfersAtOnceWithinTheirBounds) {
         const char* stored;
         int jobs;
     };
-    for (const Case& c :
-         {Case{"1", 1}, Case{"4\n", 4}, Case{"32", 32}, Case{"33", 16}, Case{"0", 16},
-          Case{"-2", 16}, Case{"", 16}, Case{"eight", 16}, Case{"8x", 16}}) {
+    constexpr int kDefault = CDownloadThread::DEFAULT_JOBS;
+    for (const Case& c : {Case{"1", 1}, Case{"4\n", 4}, Case{"32", 32}, Case{"33", kDefault},
+                          Case{"0", kDefault}, Case{"-2", kDefault}, Case{"", kDefault},
+                          Case{"eight", kDefault}, Case{"8x", kDefault}}) {
         m_box.Write("home/.config/HOLLOWMERE WORKS/Jobs", c.stored);
         EXPECT_EQ(jobs(), c.jobs) << c.stored;
     }
