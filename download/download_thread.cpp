@@ -1116,6 +1116,7 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared, bool streamsOnly) {
     HoldLogLines(&lines);
     for (;;) {
         CTakeOrder::Pick pick;
+        uint64_t size = 0;
         {
             std::unique_lock<std::mutex> lock(pool.lock);
             for (;;) {
@@ -1123,7 +1124,7 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared, bool streamsOnly) {
                     break;
                 }
                 pick = streamsOnly ? pool.order->PeekSmall() : pool.order->Peek();
-                const uint64_t size = m_FileList.FileList[static_cast<size_t>(pick.index)].Size;
+                size = m_FileList.FileList[static_cast<size_t>(pick.index)].Size;
                 // A lane of streams leaves large files to the lanes with connections of their
                 // own, and waits for the next block's small files.
                 if (pick.index - pool.shown < m_nLookahead &&
@@ -1141,7 +1142,6 @@ void CDownloadThread::Lane(Pool& pool, RunShared& shared, bool streamsOnly) {
         const int32_t index = pick.index;
         // Round trips count for small files, which share the hub's connection; bytes count
         // for large ones, which get connections of their own.
-        const uint64_t size = m_FileList.FileList[static_cast<size_t>(index)].Size;
         run.client.SetHub(size < kOwnConnectionSize ? shared.hub.get() : nullptr);
         // Each attempt begins afresh from the file on disk, as one at a time does.
         Next next = Next::Again;
