@@ -80,6 +80,7 @@ profiles = [
     ("20", "20 ms", 0.020, None),
     ("60", "60 ms", 0.060, None),
     ("60cap", "60 ms, 20 MB/s a connection, 100 MB/s in all", 0.060, 100e6),
+    ("60tls", "60 ms, https (HTTP/2 offered)", 0.060, None),
 ]
 tools = [
     ("qb", "quellbridger-cli"),
