@@ -529,7 +529,7 @@ CDownloadThread::Next CDownloadThread::Open(RunContext& run, FileTask& file) {
             return Next::End;
         }
         return EndTransfer(run, file, Failure::Request, static_cast<long>(client.LastError()),
-                           client.ErrorDetail(), client.RetryAfterSeconds());
+                           client.ErrorDetail(), client.RetryAfterSeconds(), client.LastOsError());
     }
     if (file.resume && client.StatusCode() == 200) {
         // The server ignored the range: the body is the whole file, from its first byte.
@@ -654,12 +654,12 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
 
 CDownloadThread::Next CDownloadThread::EndTransfer(RunContext& run, FileTask& file, Failure failure,
                                                    long error, const std::string& detail,
-                                                   int64_t retryAfterSeconds) {
+                                                   int64_t retryAfterSeconds, int osError) {
     if (failure != Failure::Write) {
         const std::string reason =
             failure == Failure::CutShort
                 ? CRetryPolicy::CUT_SHORT
-                : CRetryPolicy::TransientReason(static_cast<uint32_t>(error));
+                : CRetryPolicy::TransientReason(static_cast<uint32_t>(error), osError);
         if (const std::optional<Next> again =
                 RetryLater(run, file, error, reason, retryAfterSeconds)) {
             run.client.CloseRequest();
@@ -844,7 +844,8 @@ std::optional<CDownloadThread::Next> CDownloadThread::TransferRanges(RunContext&
             }
             if (fetcher.RequestFailed()) {
                 return EndTransfer(run, file, Failure::Request, fetcher.Error(),
-                                   fetcher.ErrorDetail(), fetcher.RetryAfterSeconds());
+                                   fetcher.ErrorDetail(), fetcher.RetryAfterSeconds(),
+                                   fetcher.OsError());
             }
             if (fetcher.Error() == 0) {
                 return EndTransfer(run, file, Failure::CutShort, STOPPED_BY_REQUEST);

@@ -175,7 +175,8 @@ private:
     // automatic retry takes the failure (never for a write), else the end of the run with the
     // step's log line and message.
     Next EndTransfer(RunContext& run, FileTask& file, Failure failure, long error,
-                     const std::string& detail = std::string(), int64_t retryAfterSeconds = 0);
+                     const std::string& detail = std::string(), int64_t retryAfterSeconds = 0,
+                     int osError = 0);
     // Bytes just written: the counts, the pipelined hash, writeback and about one progress
     // record a second. False when a record could not be made.
     bool CountWritten(RunContext& run, FileTask& file, uint32_t got);

@@ -33,8 +33,10 @@ bool CHttpClient::OpenUrl(const std::string& url, const char* headers, uint64_t*
                           const std::string& agent, bool lengthOptional) {
     m_strErrorDetail.clear();
     m_nRetryAfter = 0;
+    m_nOsError = 0;
     if (!m_Wininet.Open(url, headers != nullptr ? headers : "", agent, m_timeouts)) {
         m_dwLastError = m_Wininet.LastError();
+        m_nOsError = m_Wininet.LastOsError();
         m_strErrorDetail = m_Wininet.ErrorText();
         return false;
     }
@@ -67,6 +69,7 @@ bool CHttpClient::Read(uint32_t want, const unsigned char*& data, uint32_t& coun
     data = m_Buffer.get();
     if (!m_Wininet.Read(m_Buffer.get(), std::min(want, TRANSFER_BUFFER_SIZE), count)) {
         m_dwLastError = m_Wininet.LastError();
+        m_nOsError = m_Wininet.LastOsError();
         return false;
     }
     return true;

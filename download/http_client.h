@@ -55,6 +55,8 @@ public:
 
     // The libcurl code, HTTP status or errno of the last failure.
     uint32_t LastError() const { return m_dwLastError; }
+    // The system's error code behind a libcurl code in LastError(), when libcurl kept one.
+    int LastOsError() const { return m_nOsError; }
     // What went wrong in words: libcurl's error text, or the status line of a refused answer.
     const std::string& ErrorDetail() const { return m_strErrorDetail; }
     // libcurl's words for the failure of the last Read.
@@ -72,6 +74,7 @@ private:
     // Allocated once per object, so a download allocates nothing per chunk.
     std::unique_ptr<unsigned char[]> m_Buffer;
     uint32_t m_dwLastError = 0;
+    int m_nOsError = 0;
     int64_t m_nRetryAfter = 0;
     std::string m_strErrorDetail;
     HttpTimeouts m_timeouts;

@@ -70,7 +70,8 @@ void CRangeFetcher::Recycle(std::vector<unsigned char>&& bytes) {
     m_spare.push_back(std::move(bytes));
 }
 
-void CRangeFetcher::Fail(long error, const std::string& detail, bool request, int64_t retryAfter) {
+void CRangeFetcher::Fail(long error, const std::string& detail, bool request, int64_t retryAfter,
+                         int osError) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (!m_bFailed) {
@@ -79,6 +80,7 @@ void CRangeFetcher::Fail(long error, const std::string& detail, bool request, in
             m_strDetail = detail;
             m_bRequestFailed = request;
             m_nRetryAfter = retryAfter;
+            m_nOsError = osError;
         }
     }
     m_changed.notify_all();
@@ -118,7 +120,7 @@ void CRangeFetcher::Fetch() {
         if (!client.OpenUrl(m_settings.url, range.c_str(), &contentLength, m_settings.userAgent)) {
             if (m_bGo.load()) {
                 Fail(static_cast<long>(client.LastError()), client.ErrorDetail(), true,
-                     client.RetryAfterSeconds());
+                     client.RetryAfterSeconds(), client.LastOsError());
             }
             return;
         }

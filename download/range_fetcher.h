@@ -62,10 +62,13 @@ public:
     const std::string& ErrorDetail() const { return m_strDetail; }
     bool RequestFailed() const { return m_bRequestFailed; }
     int64_t RetryAfterSeconds() const { return m_nRetryAfter; }
+    // The system's error code behind a failed request, when libcurl kept one.
+    int OsError() const { return m_nOsError; }
 
 private:
     void Fetch();
-    void Fail(long error, const std::string& detail, bool request, int64_t retryAfter);
+    void Fail(long error, const std::string& detail, bool request, int64_t retryAfter,
+              int osError = 0);
 
     const Settings m_settings;
     CRateLimit* m_pLimit;
@@ -85,4 +88,5 @@ private:
     std::string m_strDetail;
     bool m_bRequestFailed = false;
     int64_t m_nRetryAfter = 0;
+    int m_nOsError = 0;
 };

@@ -3,8 +3,9 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 
-std::string CRetryPolicy::TransientReason(uint32_t code) {
+std::string CRetryPolicy::TransientReason(uint32_t code, int osError) {
     if (code >= 100) {
         switch (code) {
             case 408:
@@ -36,6 +37,18 @@ std::string CRetryPolicy::TransientReason(uint32_t code) {
         case CURLE_HTTP2:
         case CURLE_HTTP2_STREAM:
             return "HTTP/2 stream reset";
+        case CURLE_SSL_CONNECT_ERROR:
+            // Otherwise the server refused the handshake: no other attempt would pass.
+            switch (osError) {
+                case ECONNRESET:
+                case ECONNABORTED:
+                case EPIPE:
+                    return "connection reset";
+                case ETIMEDOUT:
+                    return "timed out";
+                default:
+                    return std::string();
+            }
         default:
             return std::string();
     }

@@ -20,8 +20,10 @@ public:
     static constexpr const char* CUT_SHORT = "body cut short";
 
     // The failure in words when it is worth another attempt, empty when it is not. code is
-    // what the HTTP client reports: an HTTP status from 100 on, a libcurl code below.
-    static std::string TransientReason(uint32_t code);
+    // what the HTTP client reports: an HTTP status from 100 on, a libcurl code below;
+    // osError the system's error code behind it, 0 when there was none. A TLS handshake
+    // that failed is worth another attempt only when the network cut it.
+    static std::string TransientReason(uint32_t code, int osError = 0);
     // The wait after retries failed attempts in a row without progress: 1, 2, 4 ... 30 s.
     static std::chrono::seconds BackOff(int retries);
     // The wait before the next attempt: what the server asked for (seconds, 0 for nothing),

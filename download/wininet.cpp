@@ -154,6 +154,7 @@ public:
     bool m_bTransferDone = false;
     bool m_bBodyComplete = false;
     CURLcode m_result = CURLE_OK;
+    long m_nOsError = 0;  // with m_result: CURLINFO_OS_ERRNO of the ended transfer
     long m_nBlockStatus = 0;
     bool m_bBlockHasLocation = false;
     bool m_bBlockChunked = false;
@@ -303,6 +304,7 @@ bool CWininet::Impl::Open(const std::string& url, const std::string& headerText,
         std::lock_guard<std::mutex> lock(m_lock);
         m_bHeadersDone = m_bInfoReady = m_bTransferDone = m_bBodyComplete = false;
         m_result = CURLE_OK;
+        m_nOsError = 0;
         m_nBlockStatus = m_nStatus = 0;
         m_nRetryAfter = 0;
         m_bBlockHasLocation = m_bBlockChunked = m_bChunked = false;
@@ -437,6 +439,8 @@ void CWininet::Impl::Done(int code) {
     if (!m_bTransferDone) {
         m_bTransferDone = true;
         m_result = static_cast<CURLcode>(code);
+        // Called on the thread that drives the handle, which is done with it now.
+        curl_easy_getinfo(m_hRequest, CURLINFO_OS_ERRNO, &m_nOsError);
     }
     m_news.notify_all();
 }
@@ -480,6 +484,7 @@ bool CWininet::Impl::Pump(bool untilHeaders) {
                     std::lock_guard<std::mutex> lock(m_lock);
                     m_bTransferDone = true;
                     m_result = msg->data.result;
+                    curl_easy_getinfo(m_hRequest, CURLINFO_OS_ERRNO, &m_nOsError);
                 }
             }
         }
@@ -611,6 +616,11 @@ uint32_t CWininet::LastError() const {
 
 void CWininet::SetLastError(uint32_t code) {
     m_p->m_dwLastError = code;
+}
+
+int CWininet::LastOsError() const {
+    std::lock_guard<std::mutex> lock(m_p->m_lock);
+    return static_cast<int>(m_p->m_nOsError);
 }
 
 void CWininet::SetLogReadErrors(bool log) {

@@ -53,6 +53,10 @@ public:
     // The libcurl code of the last failure.
     uint32_t LastError() const;
     void SetLastError(uint32_t code);
+    // The system's error code behind the last failed transfer when libcurl kept one (errno
+    // of a connection reset during the TLS handshake, which libcurl reports as a handshake
+    // failure), else 0.
+    int LastOsError() const;
     // Off for callers that log a failed read in their own line.
     void SetLogReadErrors(bool log);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "support/closed_port.h"
 #include "support/fake_worker_system.h"
 #include "support/fault_server.h"
+#include "support/hello_breaker.h"
 #include "support/log_capture.h"
 #include "support/sandbox.h"
 #include "support/test_data.h"
@@ -82,6 +84,7 @@ TEST(RetryPolicy, TellsFailuresThatMayPassFromThoseThatWillNot) {
     struct Case {
         uint32_t code;
         const char* reason;  // empty: permanent
+        int osError = 0;
     };
     const Case cases[] = {
         {408, "HTTP 408"},
@@ -105,17 +108,22 @@ TEST(RetryPolicy, TellsFailuresThatMayPassFromThoseThatWillNot) {
         {56, "connection reset"},
         {52, "empty reply"},
         {18, "body cut short"},
-        {1, ""},   // unsupported protocol (a redirect)
-        {8, ""},   // a reply that is no HTTP
-        {23, ""},  // write error
-        {35, ""},  // TLS handshake
+        {1, ""},                               // unsupported protocol (a redirect)
+        {8, ""},                               // a reply that is no HTTP
+        {23, ""},                              // write error
+        {35, ""},                              // TLS handshake refused by the server
+        {35, "connection reset", ECONNRESET},  // the handshake cut by the network
+        {35, "connection reset", EPIPE},
+        {35, "timed out", ETIMEDOUT},
+        {35, "", EACCES},
         {47, ""},  // too many redirects
         {60, ""},  // certificate not trusted
         {63, ""},  // larger than allowed
         {STOPPED_BY_REQUEST, ""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(CRetryPolicy::TransientReason(c.code), c.reason) << c.code;
+        EXPECT_EQ(CRetryPolicy::TransientReason(c.code, c.osError), c.reason)
+            << c.code << " " << c.osError;
     }
 }
 
@@ -284,11 +292,14 @@ TEST(AutoRetry, PermanentFailuresEndTheRunAtOnce) {
 // Without a byte for the no-progress limit the run ends with the message and the log line it
 // ends with without retry; the waits never run past the limit.
 TEST(AutoRetry, NoProgressForTheLimitEndsTheRunAsWithoutRetry) {
+    enum class Fault { Busy, Refused, HandshakeReset };
     struct Case {
         const char* label;
-        bool closedPort;
+        Fault fault;
     };
-    for (const Case& c : {Case{"busy server", false}, Case{"refused connections", true}}) {
+    for (const Case& c :
+         {Case{"busy server", Fault::Busy}, Case{"refused connections", Fault::Refused},
+          Case{"TLS handshakes reset", Fault::HandshakeReset}}) {
         SCOPED_TRACE(c.label);
         FaultServer server;
         FaultRoute busy;
@@ -296,7 +307,10 @@ TEST(AutoRetry, NoProgressForTheLimitEndsTheRunAsWithoutRetry) {
         busy.body = "busy";
         server.SetRoute("/f.bin", busy);
         ClosedPort closed;
-        const std::string url = c.closedPort ? closed.BaseUrl() : server.BaseUrl();
+        HelloBreaker breaker(HelloBreaker::Mode::Reset);
+        const std::string url = c.fault == Fault::Refused          ? closed.BaseUrl()
+                                : c.fault == Fault::HandshakeReset ? breaker.BaseUrl()
+                                                                   : server.BaseUrl();
         std::string message[2];
         std::string lastLine[2];
         std::vector<std::chrono::milliseconds> waits;

@@ -16,11 +16,13 @@
 #include <vector>
 
 #include "download/http_client.h"
+#include "download/retry_policy.h"
 #include "download/transfer_hub.h"
 #include "download/wininet.h"
 #include "support/closed_port.h"
 #include "support/env_guard.h"
 #include "support/fault_server.h"
+#include "support/hello_breaker.h"
 #include "support/log_capture.h"
 #include "support/nginx_server.h"
 #include "support/sandbox.h"
@@ -305,6 +307,29 @@ TEST_F(HttpClientTest, GivesUpConnectingAfterTheConnectTimeOut) {
         EXPECT_EQ(client.LastError(), uint32_t{CURLE_OPERATION_TIMEDOUT});
         EXPECT_GE(took, milliseconds(c.atLeastMs));
         EXPECT_LT(took, milliseconds(c.atMostMs));
+    }
+}
+
+// libcurl reports a TLS handshake that failed as one code whatever the cause; the system's
+// error code tells a handshake the network cut, worth another attempt, from one the server
+// refused.
+TEST_F(HttpClientTest, KeepsTheSystemsErrorCodeOfAFailedTlsHandshake) {
+    struct Case {
+        HelloBreaker::Mode mode;
+        int osError;
+        bool transient;
+    };
+    for (const Case& c : {Case{HelloBreaker::Mode::Reset, ECONNRESET, true},
+                          Case{HelloBreaker::Mode::PlainHttp, 0, false}}) {
+        SCOPED_TRACE(c.osError);
+        HelloBreaker server(c.mode);
+        CHttpClient client;
+        uint64_t length = 0;
+        EXPECT_FALSE(client.OpenUrl(server.BaseUrl() + "f", nullptr, &length, "Quellbridger"));
+        EXPECT_EQ(client.LastError(), uint32_t{CURLE_SSL_CONNECT_ERROR}) << client.ErrorDetail();
+        EXPECT_EQ(client.LastOsError(), c.osError);
+        EXPECT_EQ(CRetryPolicy::TransientReason(client.LastError(), client.LastOsError()).empty(),
+                  !c.transient);
     }
 }
 
