@@ -24,6 +24,7 @@
 #include "support/fault_server.h"
 #include "support/hello_breaker.h"
 #include "support/log_capture.h"
+#include "support/loopback.h"
 #include "support/nginx_server.h"
 #include "support/sandbox.h"
 #include "support/test_certificate.h"
@@ -255,18 +256,8 @@ TEST_F(HttpClientTest, ReportsTheLibcurlCodeWhenNoServerAnswers) {
 class FullBacklog {
 public:
     FullBacklog() {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof addr;
-        if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
-            ::listen(m_listen, 0) != 0 ||
-            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
-            ADD_FAILURE() << "listening socket: " << std::strerror(errno);
-            return;
-        }
-        m_port = ntohs(addr.sin_port);
+        m_listen = BindLoopback(0, &m_port);
+        sockaddr_in addr = LoopbackAddress(m_port);
         for (int i = 0; i < 2; ++i) {
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
             ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);

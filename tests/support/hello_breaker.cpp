@@ -1,30 +1,14 @@
 #include "support/hello_breaker.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <stdexcept>
+
+#include "support/loopback.h"
 
 HelloBreaker::HelloBreaker(Mode mode) : m_mode(mode) {
-    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
-        ::listen(m_listen, 16) != 0 ||
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
-        const int error = errno;
-        if (m_listen >= 0) {
-            ::close(m_listen);
-        }
-        throw std::runtime_error(std::string("listen on 127.0.0.1: ") + std::strerror(error));
-    }
-    m_port = ntohs(addr.sin_port);
+    m_listen = BindLoopback(16, &m_port);
     m_thread = std::thread(&HelloBreaker::Serve, this);
 }
 

@@ -11,8 +11,6 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace {
-
 sockaddr_in LoopbackAddress(uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -21,23 +19,28 @@ sockaddr_in LoopbackAddress(uint16_t port) {
     return addr;
 }
 
-}  // namespace
-
-uint16_t PickFreeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int BindLoopback(int backlog, uint16_t* port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
     }
     sockaddr_in addr = LoopbackAddress(0);
     socklen_t len = sizeof(addr);
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        (backlog >= 0 && listen(fd, backlog) != 0) ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        int err = errno;
+        const int err = errno;
         close(fd);
         throw std::runtime_error(std::string("bind 127.0.0.1:0: ") + std::strerror(err));
     }
-    close(fd);
-    return ntohs(addr.sin_port);
+    *port = ntohs(addr.sin_port);
+    return fd;
+}
+
+uint16_t PickFreeLoopbackPort() {
+    uint16_t port = 0;
+    close(BindLoopback(-1, &port));
+    return port;
 }
 
 bool CanConnectLoopback(uint16_t port, int timeoutMs) {
