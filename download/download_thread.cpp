@@ -559,8 +559,9 @@ CDownloadThread::Next CDownloadThread::OpenTarget(RunContext& run, FileTask& fil
     return Next::Step;
 }
 
-// The file never grows past its listed size: a response that announces or sends more is
-// read only that far, and the checksum decides.
+// The file never grows past its listed size: a response that announces more is read only
+// that far, and the checksum decides. One that ends there is read to its end, which leaves its
+// connection free for the next request.
 CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file) {
     CHttpClient& client = run.client;
     const FileEntry& entry = file.entry;
@@ -571,7 +572,8 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
         file.overflow = file.contentLength > UINT64_MAX - file.localSize;
         file.total = file.contentLength + file.localSize;
     }
-    if (file.total > entry.Size) {
+    const bool announcedMore = file.total > entry.Size;
+    if (announcedMore) {
         file.total = entry.Size;
     }
     file.pipelined = !file.overflow && file.total >= kPipelinedHashSize &&
@@ -586,7 +588,7 @@ CDownloadThread::Next CDownloadThread::Transfer(RunContext& run, FileTask& file)
             break;
         }
         const uint64_t room = file.total - file.done;
-        if (room == 0 && file.done == entry.Size && file.done > 0) {
+        if (room == 0 && announcedMore && file.done > 0) {
             file.complete = true;
             break;
         }

@@ -157,6 +157,10 @@ void CRangeFetcher::Fetch() {
                 m_pLimit->Take(got, m_system, m_bGo);
             }
         }
+        // The answer's end, read rather than cut off, leaves its connection for the next range.
+        const unsigned char* end = nullptr;
+        uint32_t more = 0;
+        client.Read(1, end, more);
         client.CloseRequest();
         {
             std::lock_guard<std::mutex> lock(m_lock);
